@@ -1,0 +1,59 @@
+# The commands a new user types: `make demo`, `make test`.
+# Everything goes into .venv (and .venv-asan for the sanitizer run), made
+# with CPython 3.10: the first python3.10 on PATH that runs, else the newest
+# 3.10 under pyenv's versions folder.
+
+SHELL := /bin/bash
+
+PYENV_VERSIONS := $(shell root=$$(pyenv root 2>/dev/null || echo "$${PYENV_ROOT:-$$HOME/.pyenv}"); \
+	ls -d "$$root"/versions/3.10.*/bin/python3.10 2>/dev/null | sort -V -r)
+PYTHON310 ?= $(shell for p in $$(command -v python3.10 2>/dev/null) $(PYENV_VERSIONS); do \
+	"$$p" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 10))' 2>/dev/null && { echo "$$p"; break; }; done)
+
+SOURCES := meson.build pyproject.toml $(wildcard module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp tessavor/*)
+TEST_DEPS := pytest hypothesis
+
+VENV := .venv
+ASAN_VENV := .venv-asan
+
+SANITIZE_ARGS := -Csetup-args=-Db_sanitize=address,undefined -Csetup-args=-Db_lundef=false \
+	-Csetup-args=-Dcpp_args=-fno-sanitize-recover=all -Csetup-args=-Dbuildtype=debugoptimized
+ASAN_ENV = LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so)" \
+	ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:abort_on_error=1 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+CXX ?= g++
+
+.PHONY: test test-asan demo clean check-python
+
+test: $(VENV)/.installed
+	$(VENV)/bin/python -m pytest tests
+
+test-asan: $(ASAN_VENV)/.installed
+	$(ASAN_ENV) $(ASAN_VENV)/bin/python -m pytest -p no:cacheprovider tests
+
+check-python:
+	@if [ -z "$(PYTHON310)" ]; then \
+		echo "error: CPython 3.10 not found: put python3.10 on PATH or install it with pyenv" >&2; \
+		exit 1; \
+	fi
+
+# A venv with the build tools and the test tools; redone when pyproject changes.
+%/.tools: pyproject.toml | check-python
+	rm -rf $*
+	$(PYTHON310) -m venv $*
+	$*/bin/python -m pip install --quiet --upgrade pip
+	$*/bin/python -m pip install --quiet meson-python meson ninja $(TEST_DEPS)
+	touch $@
+
+$(VENV)/.installed: $(VENV)/.tools $(SOURCES)
+	PATH="$(CURDIR)/$(VENV)/bin:$$PATH" $(VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/release .
+	touch $@
+
+$(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
+	PATH="$(CURDIR)/$(ASAN_VENV)/bin:$$PATH" $(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/asan \
+		$(SANITIZE_ARGS) .
+	touch $@
+
+clean:
+	rm -rf build $(VENV) $(ASAN_VENV)

@@ -1,0 +1,195 @@
+#include "module/binding.hpp"
+
+#include <string.h>
+
+#include "module/traceback.hpp"
+
+namespace tessavor {
+
+namespace {
+
+int binding_failed(const MethodSpec &method)
+{
+    add_traceback(method.traceback_name, method.first_line);
+    return -1;
+}
+
+int count_error(const MethodSpec &method, Py_ssize_t given)
+{
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+                 method.name, "exactly", static_cast<Py_ssize_t>(method.argcount),
+                 method.argcount == 1 ? "" : "s", given);
+    return binding_failed(method);
+}
+
+// Equality of an interned parameter name with a keyword name: exact strs by
+// length, known hashes and content; anything else by ==.
+int keyword_equals(PyObject *param, PyObject *key)
+{
+    if (param == key) {
+        return 1;
+    }
+    if (PyUnicode_CheckExact(key)) {
+        if (PyUnicode_READY(key) < 0) {
+            return -1;
+        }
+        if (PyUnicode_GET_LENGTH(key) != PyUnicode_GET_LENGTH(param)) {
+            return 0;
+        }
+        Py_hash_t key_hash = reinterpret_cast<PyASCIIObject *>(key)->hash;
+        Py_hash_t param_hash = reinterpret_cast<PyASCIIObject *>(param)->hash;
+        if (key_hash != -1 && param_hash != -1 && key_hash != param_hash) {
+            return 0;
+        }
+        if (PyUnicode_KIND(key) != PyUnicode_KIND(param)) {
+            return 0;
+        }
+        return memcmp(PyUnicode_DATA(key), PyUnicode_DATA(param),
+                      static_cast<size_t>(PyUnicode_GET_LENGTH(key)) * PyUnicode_KIND(key)) == 0;
+    }
+    if (key == Py_None) {
+        return 0;
+    }
+    // Arbitrary code may run here (a str subclass's __eq__).
+    Ref equal = Ref::steal(PyObject_RichCompare(param, key, Py_EQ));
+    if (!equal) {
+        return -1;
+    }
+    return PyObject_IsTrue(equal.get());
+}
+
+// Position of `param` in `kwnames`: identity first, then equality. -1 when
+// absent, -2 when a comparison raised.
+Py_ssize_t find_keyword(PyObject *param, PyObject *kwnames)
+{
+    Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t j = 0; j < count; ++j) {
+        if (PyTuple_GET_ITEM(kwnames, j) == param) {
+            return j;
+        }
+    }
+    for (Py_ssize_t j = 0; j < count; ++j) {
+        int eq = keyword_equals(param, PyTuple_GET_ITEM(kwnames, j));
+        if (eq < 0) {
+            return -2;
+        }
+        if (eq) {
+            return j;
+        }
+    }
+    return -1;
+}
+
+// Content equality of a str keyword with a parameter name, without __eq__.
+int same_content(PyObject *key, PyObject *param)
+{
+    int cmp = PyUnicode_Compare(key, param);
+    if (cmp == -1 && PyErr_Occurred()) {
+        return -1;
+    }
+    return cmp == 0;
+}
+
+// Index of the parameter among [first, last) that `key` names: identity,
+// or content when `by_content`; -1 when none, -2 on error.
+int match_parameter(const MethodSpec &method, PyObject *key, int first, int last, bool by_content)
+{
+    for (int i = first; i < last; ++i) {
+        PyObject *param = parameter_name(method, i);
+        if (key == param) {
+            return i;
+        }
+        if (by_content) {
+            int same = same_content(key, param);
+            if (same < 0) {
+                return -2;
+            }
+            if (same) {
+                return i;
+            }
+        }
+    }
+    return -1;
+}
+
+// Keyword names left over once every parameter is bound: each must name a
+// parameter after the positional ones; the first that does not decides the
+// message.
+int check_surplus_keywords(const MethodSpec &method, Py_ssize_t nargs, PyObject *kwnames)
+{
+    const int n = static_cast<int>(nargs);
+    const int argc = method.argcount;
+    Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t j = 0; j < count; ++j) {
+        PyObject *key = PyTuple_GET_ITEM(kwnames, j);
+        if (match_parameter(method, key, n, argc, false) >= 0) {
+            continue;
+        }
+        if (!PyUnicode_Check(key)) {
+            PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", method.name);
+            return binding_failed(method);
+        }
+        int later = match_parameter(method, key, n, argc, true);
+        if (later == -2) {
+            return binding_failed(method);
+        }
+        if (later >= 0) {
+            continue;
+        }
+        int earlier = match_parameter(method, key, 0, n, true);
+        if (earlier == -2) {
+            return binding_failed(method);
+        }
+        if (earlier >= 0) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
+                         method.name, key);
+        } else {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                         method.name, key);
+        }
+        return binding_failed(method);
+    }
+    return 0;
+}
+
+} // namespace
+
+int bind_arguments(const MethodSpec &method, PyObject *const *args, Py_ssize_t nargs,
+                   PyObject *kwnames, PyObject **values)
+{
+    const int argc = method.argcount;
+    if (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) {
+        if (nargs != argc) {
+            return count_error(method, nargs);
+        }
+        for (int i = 0; i < argc; ++i) {
+            values[i] = args[i];
+        }
+        return 0;
+    }
+    if (nargs > argc) {
+        return count_error(method, nargs);
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        values[i] = args[i];
+    }
+    PyObject *const *kwvalues = args + nargs;
+    Py_ssize_t remaining = PyTuple_GET_SIZE(kwnames);
+    for (int i = static_cast<int>(nargs); i < argc; ++i) {
+        Py_ssize_t j = find_keyword(parameter_name(method, i), kwnames);
+        if (j == -2) {
+            return binding_failed(method);
+        }
+        if (j < 0) {
+            return count_error(method, i);
+        }
+        values[i] = kwvalues[j];
+        --remaining;
+    }
+    if (remaining > 0) {
+        return check_surplus_keywords(method, nargs, kwnames);
+    }
+    return 0;
+}
+
+} // namespace tessavor

@@ -1,0 +1,7 @@
+#include "module/state.hpp"
+
+namespace tessavor {
+
+State state;
+
+} // namespace tessavor

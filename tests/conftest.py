@@ -1,0 +1,65 @@
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+# The file name the module's traceback entries carry (two backslashes).
+TRACEBACK_FILENAME = "tessavor\\\\prod.py"
+
+
+def module_entries(exc):
+    """(function name, line) of each traceback entry the module added, outermost first."""
+    entries = []
+    tb = exc.__traceback__
+    while tb is not None:
+        code = tb.tb_frame.f_code
+        if code.co_filename == TRACEBACK_FILENAME:
+            entries.append((code.co_name, tb.tb_lineno))
+        tb = tb.tb_next
+    return entries
+
+
+def module_frames(exc):
+    """The code objects of the module's traceback entries, outermost first."""
+    codes = []
+    tb = exc.__traceback__
+    while tb is not None:
+        if tb.tb_frame.f_code.co_filename == TRACEBACK_FILENAME:
+            codes.append(tb.tb_frame.f_code)
+        tb = tb.tb_next
+    return codes
+
+
+def run_python(code, *, check=True, env=None, timeout=120):
+    """Runs `code` in a fresh interpreter; returns the completed process."""
+    proc = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        env=env,
+        timeout=timeout,
+    )
+    if check and proc.returncode != 0:
+        raise AssertionError(
+            f"subprocess failed ({proc.returncode}):\nstdout:\n{proc.stdout}\nstderr:\n{proc.stderr}"
+        )
+    return proc
+
+
+@pytest.fixture(scope="session")
+def prod():
+    import tessavor.prod
+
+    return tessavor.prod
+
+
+@pytest.fixture(scope="session")
+def Prod(prod):
+    return prod.Prod
+
+
+@pytest.fixture
+def p(Prod):
+    """An instance that was never constructed: enough for the methods that ignore self."""
+    return Prod.__new__(Prod)
