@@ -47,11 +47,11 @@ check-python:
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.tools $(SOURCES)
-	PATH="$(CURDIR)/$(VENV)/bin:$$PATH" $(VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/release .
+	mkdir -p build && PATH="$(CURDIR)/$(VENV)/bin:$$PATH" flock build/.lock $(VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/release .
 	touch $@
 
 $(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
-	PATH="$(CURDIR)/$(ASAN_VENV)/bin:$$PATH" $(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/asan \
+	mkdir -p build && PATH="$(CURDIR)/$(ASAN_VENV)/bin:$$PATH" flock build/.lock $(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/asan \
 		$(SANITIZE_ARGS) .
 	touch $@
 
