@@ -24,7 +24,7 @@ ASAN_ENV = LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so)" \
 
 CXX ?= g++
 
-.PHONY: test test-asan demo clean check-python
+.PHONY: test test-asan demo clean check-python check-wheel format
 
 test: $(VENV)/.installed
 	$(VENV)/bin/python -m pytest tests
@@ -57,3 +57,19 @@ $(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
 
 clean:
 	rm -rf build $(VENV) $(ASAN_VENV)
+
+# A cp310 wheel built the way an end user's pip builds it (isolated build
+# environment), installed into a fresh venv and imported there.
+check-wheel: check-python
+	rm -rf dist build/wheel-venv
+	$(PYTHON310) -m pip wheel --quiet --no-deps -w dist .
+	ls dist/tessavor_prod-*-cp310-cp310-*.whl
+	$(PYTHON310) -m venv build/wheel-venv
+	build/wheel-venv/bin/python -m pip install --quiet dist/tessavor_prod-*.whl
+	cd build && wheel-venv/bin/python -c "import tessavor.prod as m; \
+		assert m.Prod.Filter(None, ['a1', 'b2'], ['1']) == ['a1']; print('wheel ok:', m.__file__)"
+
+# Formats the C++ sources with the root .clang-format (clang-format from PyPI).
+format: $(VENV)/.tools
+	$(VENV)/bin/python -m pip install --quiet clang-format
+	$(VENV)/bin/clang-format -i module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp

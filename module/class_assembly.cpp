@@ -35,16 +35,15 @@ int build_class(const char *init_funcname)
                 return failed(init_funcname, method.first_line);
             }
         }
-        Ref function = Ref::steal(new_method_function(method, state.module_dict,
-                                                      state.code[method.index], doc.get()));
-        if (!function ||
-            PyObject_SetItem(ns.get(), names.*method.name_str, function.get()) < 0) {
+        Ref function = Ref::steal(
+            new_method_function(method, state.module_dict, state.code[method.index], doc.get()));
+        if (!function || PyObject_SetItem(ns.get(), names.*method.name_str, function.get()) < 0) {
             return failed(init_funcname, method.first_line);
         }
     }
-    Ref cls = Ref::steal(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(&PyType_Type),
-                                                      names.Prod, state.empty_tuple, ns.get(),
-                                                      nullptr));
+    Ref cls =
+        Ref::steal(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(&PyType_Type),
+                                                names.Prod, state.empty_tuple, ns.get(), nullptr));
     if (!cls || PyDict_SetItem(state.module_dict, names.Prod, cls.get()) < 0) {
         return failed(init_funcname, kClassLine);
     }

@@ -10,8 +10,7 @@ namespace tessavor {
 namespace {
 
 struct MethodFunction {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
+    PyObject_HEAD vectorcallfunc vectorcall;
     const MethodSpec *method;
     PyObject *name;
     PyObject *qualname;

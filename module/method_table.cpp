@@ -30,6 +30,8 @@ const char kPersonDoc[] = "\n        Get a person by their full name.\n\n"
 
 using N = Names;
 
+// One row a method; kept in columns by hand.
+// clang-format off
 const MethodSpec kMethods[kMethodCount] = {
     {0, "__init__", TESSAVOR_TB("__init__"), &N::dunder_init, &N::q_init, 6, 2, 2,
      {&N::self, &N::crenditial}, nullptr, tracker::init},
@@ -59,5 +61,6 @@ const MethodSpec kMethods[kMethodCount] = {
      {&N::self, &N::string, &N::substr, &N::str, &N::genexpr, &N::genexpr}, nullptr,
      tracker::filter},
 };
+// clang-format on
 
 } // namespace tessavor

@@ -44,8 +44,8 @@ int check_version()
     char message[200];
     PyOS_snprintf(message, sizeof message,
                   "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
-                  PY_MAJOR_VERSION, PY_MINOR_VERSION, "tessavor.prod", "does not match",
-                  runtime[0], runtime[1]);
+                  PY_MAJOR_VERSION, PY_MINOR_VERSION, "tessavor.prod", "does not match", runtime[0],
+                  runtime[1]);
     return PyErr_WarnEx(nullptr, message, 1);
 }
 

@@ -9,7 +9,7 @@
 
 // X(identifier, text)
 #define TESSAVOR_NAMES(X)                                                                          \
-    /* the module, the class and the namespace */                                                 \
+    /* the module, the class and the namespace */                                                  \
     X(tessavor_prod, "tessavor.prod")                                                              \
     X(Prod, "Prod")                                                                                \
     X(dunder_module, "__module__")                                                                 \

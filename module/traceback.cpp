@@ -65,8 +65,7 @@ void insert_code(const char *funcname, int line, PyObject *code)
         return;
     }
     if (cache_entries == nullptr) {
-        auto *fresh =
-            static_cast<CodeCacheEntry *>(PyMem_Malloc(kGrowth * sizeof(CodeCacheEntry)));
+        auto *fresh = static_cast<CodeCacheEntry *>(PyMem_Malloc(kGrowth * sizeof(CodeCacheEntry)));
         if (fresh == nullptr) {
             return;
         }
@@ -119,9 +118,9 @@ void add_traceback(const char *funcname, int line)
     }
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
-    PyFrameObject *frame = PyFrame_New(PyThreadState_Get(),
-                                       reinterpret_cast<PyCodeObject *>(code.get()),
-                                       state.module_dict, nullptr);
+    PyFrameObject *frame =
+        PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject *>(code.get()),
+                    state.module_dict, nullptr);
     if (frame == nullptr) {
         PyErr_Clear();
         PyErr_Restore(type, value, tb);
