@@ -27,10 +27,10 @@ CXX ?= g++
 .PHONY: test test-asan demo clean check-python check-wheel format
 
 test: $(VENV)/.installed
-	$(VENV)/bin/python -m pytest tests
+	$(VENV)/bin/pytest tests
 
 test-asan: $(ASAN_VENV)/.installed
-	$(ASAN_ENV) $(ASAN_VENV)/bin/python -m pytest -p no:cacheprovider tests
+	$(ASAN_ENV) $(ASAN_VENV)/bin/pytest -p no:cacheprovider tests
 
 check-python:
 	@if [ -z "$(PYTHON310)" ]; then \
@@ -44,6 +44,9 @@ check-python:
 	$(PYTHON310) -m venv $*
 	$*/bin/python -m pip install --quiet --upgrade pip
 	$*/bin/python -m pip install --quiet meson-python meson ninja $(TEST_DEPS)
+	# The repo root goes after site-packages, so that `devtracker` imports
+	# from anywhere while `tessavor` is always the installed, built package.
+	echo "$(CURDIR)" > $$($*/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')/tessavor-dev.pth
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.tools $(SOURCES)

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "module/errors.hpp"
 #include "module/traceback.hpp"
 
 namespace tessavor {
@@ -16,7 +17,7 @@ int binding_failed(const MethodSpec &method)
 
 int count_error(const MethodSpec &method, Py_ssize_t given)
 {
-    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+    raise_format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
                  method.name, "exactly", static_cast<Py_ssize_t>(method.argcount),
                  method.argcount == 1 ? "" : "s", given);
     return binding_failed(method);
@@ -126,7 +127,7 @@ int check_surplus_keywords(const MethodSpec &method, Py_ssize_t nargs, PyObject 
             continue;
         }
         if (!PyUnicode_Check(key)) {
-            PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", method.name);
+            raise_format(PyExc_TypeError, "%.200s() keywords must be strings", method.name);
             return binding_failed(method);
         }
         int later = match_parameter(method, key, n, argc, true);
@@ -141,10 +142,10 @@ int check_surplus_keywords(const MethodSpec &method, Py_ssize_t nargs, PyObject 
             return binding_failed(method);
         }
         if (earlier >= 0) {
-            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
+            raise_format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
                          method.name, key);
         } else {
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+            raise_format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
                          method.name, key);
         }
         return binding_failed(method);

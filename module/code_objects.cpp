@@ -44,6 +44,9 @@ int create_code_objects()
         if (code == nullptr) {
             return -1;
         }
+        // The constructor adds CO_NOFREE on its own; the methods show exactly
+        // "optimized, new locals".
+        code->co_flags = kCodeFlags;
         replace_slot(state.code[method.index], reinterpret_cast<PyObject *>(code));
     }
     return 0;

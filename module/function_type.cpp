@@ -4,6 +4,7 @@
 #include <structmember.h>
 
 #include "module/binding.hpp"
+#include "module/errors.hpp"
 
 namespace tessavor {
 
@@ -104,7 +105,7 @@ PyObject *method_reduce(PyObject *self, PyObject *)
 int set_string(PyObject *&slot, PyObject *value, const char *message)
 {
     if (value == nullptr || !PyUnicode_Check(value)) {
-        PyErr_SetString(PyExc_TypeError, message);
+        raise_message(PyExc_TypeError, message);
         return -1;
     }
     Py_INCREF(value);
@@ -195,7 +196,7 @@ int set_annotations(PyObject *self, PyObject *value, void *)
         value = nullptr;
     }
     if (value != nullptr && !PyDict_Check(value)) {
-        PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
+        raise_message(PyExc_TypeError, "__annotations__ must be set to a dict object");
         return -1;
     }
     Py_XINCREF(value);

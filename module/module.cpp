@@ -1,5 +1,6 @@
 // The module definition, its entry point, and the create and exec steps of
 // multi-phase initialisation.
+#include "module/errors.hpp"
 #include "module/class_assembly.hpp"
 #include "module/code_objects.hpp"
 #include "module/function_type.hpp"
@@ -78,7 +79,7 @@ PyObject *create_module(PyObject *spec, PyModuleDef *)
         state.has_interpreter_id = true;
         state.interpreter_id = id;
     } else if (id != state.interpreter_id) {
-        PyErr_SetString(PyExc_ImportError, "Interpreter change detected - this module can only be "
+        raise_message(PyExc_ImportError, "Interpreter change detected - this module can only be "
                                            "loaded into one interpreter per process.");
         return nullptr;
     }
@@ -174,7 +175,7 @@ int fetch_open()
             return -1;
         }
         PyErr_Clear();
-        PyErr_Format(PyExc_NameError, "name '%U' is not defined", names.open);
+        raise_format(PyExc_NameError, "name '%U' is not defined", names.open);
         return -1;
     }
     replace_slot(state.open, open.release());
@@ -232,7 +233,7 @@ int exec_module(PyObject *module)
         if (state.module == module) {
             return 0;
         }
-        PyErr_SetString(PyExc_RuntimeError,
+        raise_message(PyExc_RuntimeError,
                         "Module 'prod' has already been imported. Re-initialisation is not "
                         "supported.");
         return -1;

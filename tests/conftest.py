@@ -1,5 +1,6 @@
 import subprocess
 import sys
+import tempfile
 import textwrap
 
 import pytest
@@ -32,9 +33,15 @@ def module_frames(exc):
 
 
 def run_python(code, *, check=True, env=None, timeout=120):
-    """Runs `code` in a fresh interpreter; returns the completed process."""
+    """Runs `code` in a fresh interpreter; returns the completed process.
+
+    It runs in a neutral folder: `-c` puts the current folder first on
+    sys.path, and the source tree's `tessavor` folder must not hide the
+    installed package.
+    """
     proc = subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)],
+        cwd=tempfile.gettempdir(),
         capture_output=True,
         text=True,
         env=env,

@@ -1,0 +1,175 @@
+"""Class Prod and its method objects: what Python sees of them and how they bind."""
+import inspect
+import pickle
+import types
+import weakref
+
+import pytest
+
+from conftest import module_entries
+
+D1 = ("\n        Get all episode names for a given project.\n\n        Args:\n"
+      "            project_name (str): The name of the project.\n\n        Returns:\n"
+      "            list: A list of episode names.\n        ")
+D2 = ("\n        Get all shot names for a given project.\n\n        Args:\n"
+      "            project_name (str): The name of the project.\n\n        Returns:\n"
+      "            list: A list of shot names.\n        ")
+D3 = ("\n        Get a person by their full name.\n\n        Args:\n"
+      "            person_name (str): The full name of the person.\n\n        Returns:\n"
+      "            dict: The person data.\n        ")
+
+# name, first line, co_argcount, co_varnames, docstring
+METHODS = [
+    ("__init__", 6, 2, ("self", "crenditial"), None),
+    ("load_json", 22, 2, ("self", "json_file", "data_file", "data"), None),
+    ("get_tasks", 28, 1, ("self",), None),
+    ("get_persons", 31, 1, ("self",), None),
+    ("get_projects", 34, 1, ("self", "result", "data", "x"), None),
+    ("get_episodes", 42, 2, ("self", "project_name", "episodes", "project", "episode"), D1),
+    ("get_sequences", 58, 2, ("self", "project_name", "project", "sequences", "sequence"), None),
+    ("get_shots", 64, 2, ("self", "project_name", "project", "shots", "shot"), D2),
+    ("get_person_by_name", 78, 2, ("self", "person_name"), D3),
+    ("get_project", 90, 2, ("self", "project_name"), None),
+    ("Filter", 94, 3, ("self", "string", "substr", "str", "genexpr", "genexpr"), None),
+]
+NAMES = [row[0] for row in METHODS]
+
+
+def test_class_object(Prod, p):
+    assert type(Prod) is type
+    assert Prod.__bases__ == (object,) and Prod.__mro__ == (Prod, object)
+    assert (Prod.__name__, Prod.__qualname__, Prod.__module__) == ("Prod", "Prod", "tessavor.prod")
+    assert Prod.__doc__ is None
+    keys = list(Prod.__dict__)
+    assert keys[:12] == ["__module__", *NAMES]
+    assert set(keys[12:]) <= {"__dict__", "__weakref__", "__doc__"}
+    assert Prod.__dict__["__module__"] == "tessavor.prod"
+    assert p.__dict__ == {} and weakref.ref(p)() is p
+
+
+@pytest.mark.parametrize("name, line, argcount, varnames, doc", METHODS, ids=NAMES)
+def test_method_object(prod, Prod, name, line, argcount, varnames, doc):
+    f = Prod.__dict__[name]
+    code = f.__code__
+    assert (f.__name__, f.__qualname__, f.__module__) == (name, "Prod." + name, "tessavor.prod")
+    assert f.__doc__ == doc and (doc is not None or f.__doc__ is None)
+    assert f.__globals__ is prod.__dict__
+    assert (f.__defaults__, f.__kwdefaults__, f.__closure__) == (None, None, None)
+    assert f.__annotations__ == {} and f.__dict__ == {}
+    assert callable(f) and not inspect.isfunction(f)
+    assert (code.co_name, code.co_firstlineno, code.co_varnames) == (name, line, varnames)
+    assert (code.co_argcount, code.co_posonlyargcount, code.co_kwonlyargcount) == (argcount, 0, 0)
+    assert (code.co_nlocals, code.co_stacksize) == (len(varnames), 0)
+    assert code.co_code == code.co_lnotab == code.co_linetable == b""
+    assert code.co_consts == code.co_names == code.co_freevars == code.co_cellvars == ()
+    assert code.co_filename == "tessavor\\prod.py"
+    assert code.co_flags == 3  # optimized | newlocals, nothing else
+
+
+@pytest.fixture
+def method(Prod):
+    """Prod.get_project, with every attribute a test may change put back afterwards."""
+    f = Prod.get_project
+    saved = (f.__name__, f.__qualname__, f.__doc__)
+    yield f
+    f.__name__, f.__qualname__, f.__doc__ = saved
+    f.__annotations__ = None
+    f.__dict__.clear()
+
+
+@pytest.mark.parametrize("attr", ["__name__", "__qualname__"])
+def test_name_setters(method, attr):
+    setattr(method, attr, "renamed")
+    assert getattr(method, attr) == "renamed"
+    message = f"{attr} must be set to a string object"
+    for bad in (None, 1, b"renamed"):
+        with pytest.raises(TypeError) as info:
+            setattr(method, attr, bad)
+        assert str(info.value) == message
+    with pytest.raises(TypeError) as info:
+        delattr(method, attr)
+    assert str(info.value) == message
+    assert getattr(method, attr) == "renamed"
+
+
+def test_doc_setter(method):
+    method.__doc__ = "new doc"
+    assert method.__doc__ == "new doc"
+    del method.__doc__
+    assert method.__doc__ is None
+
+
+def test_annotations_and_function_dict(method):
+    first = method.__annotations__
+    assert first == {} and method.__annotations__ is first
+    new = {"project_name": str}
+    method.__annotations__ = new
+    assert method.__annotations__ is new
+    method.__annotations__ = None
+    fresh = method.__annotations__
+    assert fresh == {} and fresh is not new and fresh is not first
+    with pytest.raises(TypeError):
+        method.__annotations__ = [("project_name", str)]
+    method.marker = 7
+    assert method.__dict__ == {"marker": 7} and method.marker == 7
+    del method.marker
+    assert method.__dict__ == {}
+
+
+def test_binding(Prod, p):
+    f = Prod.__dict__["get_project"]
+    assert Prod.get_project is f and f.__get__(None, Prod) is f
+    bound = p.get_project
+    assert type(bound) is types.MethodType and bound.__self__ is p and bound.__func__ is f
+    assert f.__get__(p, Prod).__self__ is p
+
+    class Sub(Prod):
+        pass
+
+    s = Sub.__new__(Sub)
+    assert Sub.get_project is f and s.get_project.__self__ is s and s.get_project.__func__ is f
+
+    p.get_project = "shadow"
+    assert p.get_project == "shadow" and Prod.get_project is f
+    del p.get_project
+    assert p.get_project.__func__ is f
+
+
+def test_bound_call_passes_the_instance_first(Prod, p):
+    items, wanted = ["sh010_anim", "sh020_comp", "sh030_anim"], ["anim"]
+    assert p.Filter(items, wanted) == ["sh010_anim", "sh030_anim"]
+    assert p.Filter(string=items, substr=wanted) == Prod.Filter(p, items, wanted)
+
+
+def test_identity_hash_equality_and_weakref(Prod):
+    f, g = Prod.get_project, Prod.get_shots
+    assert f == f and f != g and not (f == g)
+    assert hash(f) == object.__hash__(f) and hash(g) == object.__hash__(g)
+    assert weakref.ref(f)() is f
+
+
+@pytest.mark.parametrize("name, line, argcount, varnames, doc", METHODS, ids=NAMES)
+def test_signature(Prod, p, name, line, argcount, varnames, doc):
+    params = varnames[:argcount]
+    sig = inspect.signature(getattr(Prod, name))
+    assert list(sig.parameters) == list(params)
+    assert {prm.kind for prm in sig.parameters.values()} == {
+        inspect.Parameter.POSITIONAL_OR_KEYWORD}
+    assert all(prm.default is inspect.Parameter.empty for prm in sig.parameters.values())
+    assert str(inspect.signature(getattr(p, name))) == "(" + ", ".join(params[1:]) + ")"
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_pickled_by_reference(Prod, name):
+    f = getattr(Prod, name)
+    assert f.__reduce__() == "Prod." + name
+    for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
+        assert pickle.loads(pickle.dumps(f, protocol)) is f
+
+
+@pytest.mark.parametrize("args, given", [((), 1), ((1, 2), 3)])
+def test_construction_goes_through_init(Prod, args, given):
+    with pytest.raises(TypeError) as info:
+        Prod(*args)
+    assert str(info.value) == f"__init__() takes exactly 2 positional arguments ({given} given)"
+    assert module_entries(info.value) == [("tessavor.prod.Prod.__init__", 6)]

@@ -1,0 +1,222 @@
+"""Import of tessavor.prod: module identity, namespace, and the failures of the exec step.
+
+Every scenario runs in a fresh interpreter: the module keeps process-wide state.
+"""
+import ast
+import textwrap
+
+from conftest import TRACEBACK_FILENAME, run_python
+
+PRELUDE = f"""\
+import sys
+FILENAME = {TRACEBACK_FILENAME!r}
+def entries(exc):
+    out, tb = [], exc.__traceback__
+    while tb is not None:
+        if tb.tb_frame.f_code.co_filename == FILENAME:
+            out.append((tb.tb_frame.f_code.co_name, tb.tb_lineno))
+        tb = tb.tb_next
+    return out
+"""
+
+
+def run_child(body):
+    """Runs body after PRELUDE; the child prints one repr'd dict as its last line."""
+    proc = run_python(PRELUDE + textwrap.dedent(body))
+    return ast.literal_eval(proc.stdout.strip().splitlines()[-1])
+
+
+def test_reimport_and_reload_give_the_same_module():
+    res = run_child(
+        """
+        import importlib, importlib.util
+        import tessavor.prod as first
+        import gazu, json
+        import tessavor.prod as second
+        cls, test_dict = first.Prod, first.__test__
+        del sys.modules["tessavor.prod"]
+        import tessavor.prod as third
+        again = dict(
+            second=second is first, third=third is first,
+            entry=sys.modules["tessavor.prod"] is first, cls=third.Prod is cls,
+            test=third.__test__ is test_dict, gazu=third.gazu is gazu, json=third.json is json,
+            from_spec=importlib.util.module_from_spec(
+                importlib.util.find_spec("tessavor.prod")) is first,
+        )
+        sentinel = object()
+        first.gazu = sentinel
+        reloaded = importlib.reload(first)
+        print(repr(dict(again, reloaded=reloaded is first, cls2=reloaded.Prod is cls,
+                        json2=reloaded.json is json, test2=reloaded.__test__ is test_dict,
+                        rebinding_kept=reloaded.gazu is sentinel)))
+        """
+    )
+    assert len(res) == 13
+    assert [key for key, value in res.items() if value is not True] == []
+
+
+def test_namespace():
+    res = run_child(
+        """
+        import builtins, gazu, json, tessavor.prod as m
+        d = vars(m)
+        print(repr(dict(
+            keys=list(d), name=d["__name__"], package=d["__package__"], doc=d["__doc__"],
+            test=d["__test__"], test_type=type(d["__test__"]) is dict, path="__path__" in d,
+            builtins=d["__builtins__"] is builtins,
+            file=d["__file__"] == m.__spec__.origin and isinstance(d["__file__"], str),
+            loader=d["__loader__"] is m.__spec__.loader, spec_name=m.__spec__.name,
+            gazu=d["gazu"] is gazu, json=d["json"] is json,
+        )))
+        """
+    )
+    assert res == dict(
+        keys=["__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__",
+              "__builtins__", "gazu", "json", "Prod", "__test__"],
+        name="tessavor.prod", package="tessavor", doc=None, test={}, test_type=True,
+        path=False, builtins=True, file=True, loader=True, spec_name="tessavor.prod",
+        gazu=True, json=True,
+    )
+
+
+def test_second_interpreter_is_refused():
+    msg = ("Interpreter change detected - this module can only be loaded into one "
+           "interpreter per process.")
+    res = run_child(
+        """
+        import _xxsubinterpreters as si
+        import tessavor.prod
+        sid = si.create()
+        try:
+            si.run_string(sid, "import tessavor.prod")
+            text = None
+        except si.RunFailedError as exc:
+            text = str(exc)
+        print(repr(dict(text=text, main_ok=hasattr(tessavor.prod, "Prod"))))
+        """
+    )
+    assert res["main_ok"] and res["text"] is not None
+    # 3.10's RunFailedError spells the type as "<class 'ImportError'>".
+    assert any(form + msg in res["text"]
+               for form in ("ImportError: ", "<class 'ImportError'>: ")), res["text"]
+
+
+def test_missing_gazu_fails_at_line_1_and_next_import_starts_afresh():
+    res = run_child(
+        """
+        sys.modules["gazu"] = None
+        failed = None
+        try:
+            import tessavor.prod
+        except ModuleNotFoundError as exc:
+            failed = entries(exc)
+        left = "tessavor.prod" in sys.modules
+        del sys.modules["gazu"]
+        import gazu, tessavor.prod
+        print(repr(dict(failed=failed, left=left, ok=sys.modules["tessavor.prod"] is tessavor.prod,
+                        gazu=tessavor.prod.gazu is gazu, cls=hasattr(tessavor.prod, "Prod"))))
+        """
+    )
+    assert res == dict(failed=[("init tessavor.prod", 1)], left=False, ok=True, gazu=True, cls=True)
+
+
+def test_missing_json_fails_at_line_2_after_storing_gazu():
+    res = run_child(
+        """
+        import importlib.util, gazu
+        sys.modules.pop("json", None)
+        sys.modules["json"] = None
+        plain = kept = None
+        try:
+            import tessavor.prod
+        except ModuleNotFoundError as exc:
+            plain = entries(exc)
+        spec = importlib.util.find_spec("tessavor.prod")
+        mod = importlib.util.module_from_spec(spec)
+        try:
+            spec.loader.exec_module(mod)
+        except ModuleNotFoundError as exc:
+            kept = entries(exc)
+        print(repr(dict(plain=plain, kept=kept, gazu=mod.__dict__.get("gazu") is gazu,
+                        json="json" in mod.__dict__, cls="Prod" in mod.__dict__)))
+        """
+    )
+    line2 = [("init tessavor.prod", 2)]
+    assert res == dict(plain=line2, kept=line2, gazu=True, json=False, cls=False)
+
+
+def test_stub_gazu_is_used_without_finders_or_import_hook():
+    res = run_child(
+        """
+        import builtins, json, types
+        finds, imports = [], []
+        class Recorder:
+            def find_spec(self, name, path=None, target=None):
+                finds.append(name)
+        sys.meta_path.insert(0, Recorder())
+        real_import = builtins.__import__
+        def recording_import(name, *args, **kwargs):
+            imports.append(name)
+            return real_import(name, *args, **kwargs)
+        builtins.__import__ = recording_import
+        stub = types.SimpleNamespace(marker=1)
+        sys.modules["gazu"] = stub
+        import tessavor.prod
+        builtins.__import__ = real_import
+        print(repr(dict(stub=tessavor.prod.gazu is stub, json=tessavor.prod.json is json,
+                        finds=sorted(set(finds)), imports=sorted(set(imports)))))
+        """
+    )
+    assert res["stub"] and res["json"]
+    assert "tessavor.prod" in res["finds"] and "gazu" not in res["finds"]
+    # importlib itself imports _io through the hook; only the module's own imports matter.
+    assert "tessavor.prod" in res["imports"] and not {"gazu", "json"} & set(res["imports"])
+
+
+def test_missing_builtin_open_fails_with_name_error():
+    res = run_child(
+        """
+        import builtins
+        real_open = builtins.open
+        del builtins.open
+        failed = None
+        try:
+            import tessavor.prod
+        except NameError as exc:
+            failed = [str(exc), entries(exc)]
+        builtins.open = real_open
+        import tessavor.prod
+        print(repr(dict(failed=failed, ok=hasattr(tessavor.prod, "Prod"))))
+        """
+    )
+    assert res == dict(failed=["name 'open' is not defined", [("init tessavor.prod", 1)]], ok=True)
+
+
+def test_loaded_under_another_name_registers_as_tessavor_prod():
+    res = run_child(
+        """
+        import importlib.util
+        path = importlib.util.find_spec("tessavor.prod").origin
+        before = "tessavor.prod" in sys.modules
+        spec = importlib.util.spec_from_file_location("alt.prod", path)
+        mod = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(mod)
+        print(repr(dict(before=before, entry=sys.modules.get("tessavor.prod") is mod,
+                        alt="alt.prod" in sys.modules, name=mod.__name__, package=mod.__package__,
+                        cls=mod.Prod.__module__, method=mod.Prod.get_shots.__module__)))
+        """
+    )
+    assert res == dict(before=False, entry=True, alt=False, name="alt.prod", package="alt",
+                       cls="tessavor.prod", method="tessavor.prod")
+
+
+def test_warnings_as_errors_do_not_break_the_import_on_3_10():
+    res = run_child(
+        """
+        import warnings
+        warnings.simplefilter("error")
+        import tessavor.prod
+        print(repr(dict(version=sys.version_info[:2], ok=hasattr(tessavor.prod, "Prod"))))
+        """
+    )
+    assert res == dict(version=(3, 10), ok=True)
