@@ -1,5 +1,6 @@
 // Methods whose tracker access is not built yet: each raises
 // NotImplementedError naming itself, with an entry at its first line.
+#include "module/errors.hpp"
 #include "module/method_table.hpp"
 #include "module/traceback.hpp"
 #include "tracker/bodies.hpp"
@@ -11,7 +12,7 @@ namespace {
 PyObject *not_implemented(int index)
 {
     const MethodSpec &method = kMethods[index];
-    PyErr_Format(PyExc_NotImplementedError, "Prod.%s is not implemented yet", method.name);
+    raise_format(PyExc_NotImplementedError, "Prod.%s is not implemented yet", method.name);
     return fail_at(method.traceback_name, method.first_line);
 }
 
