@@ -1,6 +1,7 @@
 """Argument binding of Prod's methods: messages, keyword matching, traceback entries."""
 import functools
 import sys
+import types
 
 import pytest
 
@@ -110,17 +111,35 @@ def test_filter_binds_by_position_and_name(Prod, p, call):
     assert call(Prod, p) == ["ab"]
 
 
-@pytest.mark.parametrize("call", [
-    lambda P, p: P.get_tasks(self=p),
-    lambda P, p: p.get_shots(project_name="A"),
-    lambda P, p: p.get_shots(**{fresh("project", "_name"): "A"}),
-    lambda P, p: p.get_shots(**{AlwaysEqual("zzz"): "A"}),
-    lambda P, p: P("credentials.json"),
-    lambda P, p: P.__init__(p, crenditial="credentials.json"),
+@pytest.fixture
+def shots_gazu(prod, monkeypatch):
+    """A gazu whose project lookup and shot listing echo the project name."""
+    project = types.SimpleNamespace(get_project_by_name=lambda name: {"name": name})
+    shot = types.SimpleNamespace(all_shots_for_project=lambda record: [record])
+    user = types.SimpleNamespace(all_tasks_to_do=lambda: "tasks")
+    monkeypatch.setattr(prod, "gazu", types.SimpleNamespace(project=project, shot=shot, user=user))
+
+
+@pytest.mark.parametrize("call, expected", [
+    (lambda P, p: P.get_tasks(self=p), "tasks"),
+    (lambda P, p: p.get_shots(project_name="A"), ["A"]),
+    (lambda P, p: p.get_shots(**{fresh("project", "_name"): "A"}), ["A"]),
+    (lambda P, p: p.get_shots(**{AlwaysEqual("zzz"): "A"}), ["A"]),
 ])
-def test_other_methods_bind_then_enter_body(Prod, p, call):
-    with pytest.raises(NotImplementedError):
+def test_other_methods_bind_by_name(Prod, p, shots_gazu, call, expected):
+    assert call(Prod, p) == expected
+
+
+@pytest.mark.parametrize("call", [
+    lambda P, p: P("no-such-credentials.json"),
+    lambda P, p: P.__init__(p, crenditial="no-such-credentials.json"),
+])
+def test_init_binds_then_reads_the_file(Prod, p, call, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(FileNotFoundError) as info:
         call(Prod, p)
+    assert module_entries(info.value) == [
+        ("tessavor.prod.Prod.__init__", 8), ("tessavor.prod.Prod.load_json", 23)]
 
 
 def test_non_str_keyword_fails_before_binding(Prod, p):

@@ -1,0 +1,146 @@
+// Prod.load_json: `with open(json_file) as data_file: data = json.load(data_file)`,
+// then `return data`, with the exact semantics of a `with` statement.
+#include "module/errors.hpp"
+#include "module/traceback.hpp"
+#include "tracker/bodies.hpp"
+#include "tracker/gazu_call.hpp"
+
+namespace tessavor::tracker {
+
+namespace {
+
+const char kLoadJsonName[] = "tessavor.prod.Prod.load_json";
+constexpr int kWithLine = 23;
+constexpr int kBodyLine = 24;
+constexpr int kReturnLine = 26;
+
+// A special method looked up on the type, bound to `obj`; AttributeError
+// with the bare name when the type lacks it.
+Ref special_method(PyObject *obj, PyObject *name)
+{
+    PyObject *descr = _PyType_Lookup(Py_TYPE(obj), name);
+    if (descr == nullptr) {
+        PyErr_SetObject(PyExc_AttributeError, name);
+        return Ref();
+    }
+    descrgetfunc get = Py_TYPE(descr)->tp_descr_get;
+    if (get == nullptr) {
+        return Ref::borrow(descr);
+    }
+    // Arbitrary code may run here (a custom descriptor).
+    return Ref::steal(get(descr, obj, reinterpret_cast<PyObject *>(Py_TYPE(obj))));
+}
+
+// Makes the body's exception the one being handled (what sys.exc_info()
+// reports) while __exit__ runs, as an `except` clause would, and puts the
+// previous one back afterwards.
+class HandlingScope {
+public:
+    HandlingScope(PyObject *type, PyObject *value, PyObject *tb)
+        : item_(PyThreadState_Get()->exc_info), type_(item_->exc_type), value_(item_->exc_value),
+          tb_(item_->exc_traceback)
+    {
+        item_->exc_type = Ref::borrow(type).release();
+        item_->exc_value = Ref::borrow(value).release();
+        item_->exc_traceback = Ref::borrow(tb).release();
+    }
+    ~HandlingScope()
+    {
+        PyObject *type = item_->exc_type, *value = item_->exc_value, *tb = item_->exc_traceback;
+        item_->exc_type = type_;
+        item_->exc_value = value_;
+        item_->exc_traceback = tb_;
+        Py_XDECREF(type);
+        Py_XDECREF(value);
+        Py_XDECREF(tb);
+    }
+    HandlingScope(const HandlingScope &) = delete;
+    HandlingScope &operator=(const HandlingScope &) = delete;
+
+private:
+    _PyErr_StackItem *item_;
+    PyObject *type_, *value_, *tb_;
+};
+
+// The body: data = json.load(data_file).
+Ref parse(PyObject *data_file)
+{
+    Ref json = module_global(names.json);
+    if (!json) {
+        return json;
+    }
+    Ref load = Ref::steal(PyObject_GetAttr(json.get(), names.load));
+    if (!load) {
+        return load;
+    }
+    return call_positional(load.get(), &data_file, 1);
+}
+
+// The body raised: __exit__ sees its exception as the one being handled
+// and decides whether it propagates.
+PyObject *exit_after_failure(PyObject *exit)
+{
+    add_traceback(kLoadJsonName, kBodyLine);
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    if (tb != nullptr) {
+        PyException_SetTraceback(value, tb);
+    }
+    Ref body_type = Ref::steal(type);
+    Ref body_value = Ref::steal(value);
+    Ref body_tb = Ref::steal(tb);
+    int suppress;
+    {
+        HandlingScope handling(type, value, tb);
+        PyObject *exit_args[3] = {type, value, tb != nullptr ? tb : Py_None};
+        // Arbitrary code runs in __exit__ and in the truth test.
+        Ref verdict = call_positional(exit, exit_args, 3);
+        suppress = verdict ? PyObject_IsTrue(verdict.get()) : -1;
+    }
+    if (suppress < 0) {
+        return fail_at(kLoadJsonName, kWithLine);
+    }
+    if (suppress == 0) {
+        PyErr_Restore(body_type.release(), body_value.release(), body_tb.release());
+        return fail_at(kLoadJsonName, kWithLine);
+    }
+    raise_format(PyExc_UnboundLocalError, "local variable '%s' referenced before assignment",
+                 "data");
+    return fail_at(kLoadJsonName, kReturnLine);
+}
+
+} // namespace
+
+PyObject *load_json(PyObject *const *args)
+{
+    PyObject *json_file = args[1];
+    Ref opened = call_positional(state.open, &json_file, 1);
+    if (!opened) {
+        return fail_at(kLoadJsonName, kWithLine);
+    }
+    Ref exit = special_method(opened.get(), names.dunder_exit);
+    if (!exit) {
+        return fail_at(kLoadJsonName, kWithLine);
+    }
+    Ref enter = special_method(opened.get(), names.dunder_enter);
+    if (!enter) {
+        return fail_at(kLoadJsonName, kWithLine);
+    }
+    Ref data_file = call_positional(enter.get(), nullptr, 0);
+    if (!data_file) {
+        return fail_at(kLoadJsonName, kWithLine);
+    }
+
+    Ref data = parse(data_file.get());
+    if (!data) {
+        return exit_after_failure(exit.get());
+    }
+    Ref exited = Ref::steal(PyObject_Call(exit.get(), state.none3, nullptr));
+    if (!exited) {
+        return fail_at(kLoadJsonName, kWithLine);
+    }
+    return data.release();
+}
+
+} // namespace tessavor::tracker

@@ -1,0 +1,27 @@
+#include "tracker/names_list.hpp"
+
+#include "module/names.hpp"
+#include "module/traceback.hpp"
+#include "tracker/gazu_call.hpp"
+#include "tracker/walk.hpp"
+
+namespace tessavor::tracker {
+
+int collect_names(PyObject *result, PyObject *records, const char *funcname, int walk_line,
+                  int item_line)
+{
+    int rc = walk(records, [&](PyObject *record) {
+        Ref name = record_item(record, names.name);
+        if (!name || PyList_Append(result, name.get()) < 0) {
+            add_traceback(funcname, item_line);
+            return -1;
+        }
+        return 0;
+    });
+    if (rc == kWalkFailed) {
+        add_traceback(funcname, walk_line);
+    }
+    return rc < 0 ? -1 : 0;
+}
+
+} // namespace tessavor::tracker
