@@ -80,7 +80,7 @@ PyObject *create_module(PyObject *spec, PyModuleDef *)
         state.interpreter_id = id;
     } else if (id != state.interpreter_id) {
         raise_message(PyExc_ImportError, "Interpreter change detected - this module can only be "
-                                           "loaded into one interpreter per process.");
+                                         "loaded into one interpreter per process.");
         return nullptr;
     }
     if (state.module != nullptr) {
@@ -234,8 +234,8 @@ int exec_module(PyObject *module)
             return 0;
         }
         raise_message(PyExc_RuntimeError,
-                        "Module 'prod' has already been imported. Re-initialisation is not "
-                        "supported.");
+                      "Module 'prod' has already been imported. Re-initialisation is not "
+                      "supported.");
         return -1;
     }
     Py_INCREF(module);
