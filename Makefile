@@ -11,7 +11,7 @@ PYTHON310 ?= $(shell for p in $$(command -v python3.10 2>/dev/null) $(PYENV_VERS
 	"$$p" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 10))' 2>/dev/null && { echo "$$p"; break; }; done)
 
 SOURCES := meson.build pyproject.toml $(wildcard module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp tessavor/*)
-TEST_DEPS := pytest hypothesis
+TEST_DEPS := pytest hypothesis mypy
 
 VENV := .venv
 ASAN_VENV := .venv-asan
@@ -28,6 +28,10 @@ CXX ?= g++
 
 test: $(VENV)/.installed
 	$(VENV)/bin/pytest tests
+
+# The main job: the quickstart against the stand-in tracker.
+demo: $(VENV)/.installed
+	$(VENV)/bin/python examples/demo.py
 
 test-asan: $(ASAN_VENV)/.installed
 	$(ASAN_ENV) $(ASAN_VENV)/bin/pytest -p no:cacheprovider tests
