@@ -24,7 +24,7 @@ ASAN_ENV = LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so)" \
 
 CXX ?= g++
 
-.PHONY: test test-asan demo clean check-python check-wheel format
+.PHONY: test test-asan demo bench clean check-python check-wheel format
 
 test: $(VENV)/.installed
 	$(VENV)/bin/pytest tests
@@ -80,3 +80,7 @@ check-wheel: check-python
 format: $(VENV)/.tools
 	$(VENV)/bin/python -m pip install --quiet clang-format
 	$(VENV)/bin/clang-format -i module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp
+
+# Side-by-side benchmark (see bench/bench.py); never part of the tests.
+bench: $(VENV)/.installed
+	$(VENV)/bin/python bench/bench.py

@@ -1,0 +1,161 @@
+"""Side-by-side benchmark of tessavor.prod: native against pure Python, a
+compiled regular expression and plain C loops, all measured in this one run.
+
+    python bench/bench.py [--quick]
+
+Every tracker call goes to a substitute gazu whose functions return prebuilt
+data at once, so only the module's own work is timed. Each figure is the best
+of several repeats (the least disturbed one), per call.
+"""
+
+import argparse
+import importlib.util
+import os
+import random
+import re
+import subprocess
+import sys
+import sysconfig
+import tempfile
+import timeit
+import types
+from pathlib import Path
+
+import tessavor.prod
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+import baseline  # noqa: E402
+
+
+def build_cloops(folder):
+    """Compiles cloops.c against this interpreter and imports it."""
+    target = Path(folder) / ("cloops" + sysconfig.get_config_var("EXT_SUFFIX"))
+    compiler = os.environ.get("CC", "cc")
+    subprocess.run(
+        [compiler, "-O2", "-shared", "-fPIC", "-I" + sysconfig.get_paths()["include"],
+         str(HERE / "cloops.c"), "-o", str(target)],
+        check=True,
+    )
+    spec = importlib.util.spec_from_file_location("cloops", target)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def module(name, **attributes):
+    made = types.ModuleType(name)
+    vars(made).update(attributes)
+    return made
+
+
+def substitute_gazu(shots):
+    """Modules, as the real gazu and its submodules are, with instant answers."""
+    project = {"id": "p1", "name": "Agent 327"}
+    return module(
+        "gazu",
+        project=module("gazu.project", get_project_by_name=lambda name: project),
+        shot=module("gazu.shot", all_shots_for_project=lambda p: shots),
+    )
+
+
+def best(func, repeat, target_seconds):
+    """Seconds per call: the best of `repeat` runs of an auto-sized loop."""
+    number, elapsed = 1, 0.0
+    while True:
+        elapsed = timeit.timeit(func, number=number)
+        if elapsed >= target_seconds / 10:
+            break
+        number *= 4
+    number = max(1, int(number * (target_seconds / 5) / max(elapsed, 1e-9)))
+    return min(timeit.repeat(func, number=number, repeat=repeat)) / number
+
+
+def random_names(rng, count):
+    kinds = ["anim", "comp", "layout", "light", "fx", "render"]
+    return [f"sq{rng.randrange(100):03d}_sh{rng.randrange(10000):04d}_{rng.choice(kinds)}_v{rng.randrange(50):02d}"
+            for _ in range(count)]
+
+
+def workloads(cloops, scale):
+    rng = random.Random(327)
+    native = tessavor.prod.Prod.__new__(tessavor.prod.Prod)
+    python = baseline.PyProd()
+
+    shots = [{"id": str(i), "name": f"sh{i:05d}", "type": "Shot"} for i in range(100_000 // scale)]
+    gazu = substitute_gazu(shots)
+    tessavor.prod.gazu = gazu
+    baseline.gazu = gazu
+
+    names = random_names(rng, 100_000 // scale)
+    frags = ["_sh0042_", "light_v07", "sq099"]
+    many_names = random_names(rng, 20_000 // scale)
+    # 200 fragments that occur in none of the names.
+    none_frags = [f"zz{rng.randrange(10**6):06d}" for _ in range(200)]
+    regex = re.compile("|".join(map(re.escape, frags)))
+    none_regex = re.compile("|".join(map(re.escape, none_frags)))
+    tiny, tiny_parts = ["ab", "b"], ["a"]
+
+    yield "1 call overhead: get_project", "inline chain", {
+        "native": lambda: native.get_project("Agent 327"),
+        "inline chain": lambda: gazu.project.get_project_by_name("Agent 327"),
+        "pure Python": lambda: python.get_project("Agent 327"),
+    }
+    yield "2 keyword binding: Filter(string=, substr=)", "native", {
+        "native": lambda: native.Filter(string=tiny, substr=tiny_parts),
+        "pure Python": lambda: python.Filter(string=tiny, substr=tiny_parts),
+    }
+    yield f"3 get_shots over {len(shots):,} records", "plain C loop", {
+        "native": lambda: native.get_shots("Agent 327"),
+        "pure Python": lambda: python.get_shots("Agent 327"),
+        "plain C loop": lambda: cloops.names(shots),
+    }
+    yield f"4 Filter {len(names):,} names, 3 fragments", "plain C loop", {
+        "native": lambda: native.Filter(names, frags),
+        "pure Python": lambda: python.Filter(names, frags),
+        "compiled regex": lambda: list(filter(regex.search, names)),
+        "plain C loop": lambda: cloops.filter(names, frags),
+    }
+    yield f"5 Filter {len(many_names):,} names, 200 fragments, no match", "compiled regex", {
+        "native": lambda: native.Filter(many_names, none_frags),
+        "pure Python": lambda: python.Filter(many_names, none_frags),
+        "compiled regex": lambda: list(filter(none_regex.search, many_names)),
+        "plain C loop": lambda: cloops.filter(many_names, none_frags),
+    }
+
+
+def check_same_answers(variants):
+    answers = [func() for func in variants.values()]
+    if any(answer != answers[0] for answer in answers):
+        raise SystemExit("benchmark variants disagree: " + ", ".join(variants))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="a tenth of the data, fewer repeats")
+    args = parser.parse_args()
+    scale, repeat, target = (10, 3, 0.05) if args.quick else (1, 7, 0.5)
+
+    with tempfile.TemporaryDirectory() as folder:
+        cloops = build_cloops(folder)
+        print(f"Python {sys.version.split()[0]}, best of {repeat}; ratio = time / reference time\n")
+        print(f"{'workload':<48} {'variant':<16} {'per call':>12} {'ratio':>8}")
+        for title, reference, variants in workloads(cloops, scale):
+            check_same_answers(variants)
+            times = {name: best(func, repeat, target) for name, func in variants.items()}
+            for name, seconds in times.items():
+                ratio = seconds / times[reference]
+                print(f"{title:<48} {name:<16} {format_time(seconds):>12} {ratio:>8.2f}")
+                title = ""
+            print()
+
+
+def format_time(seconds):
+    for unit, scale in (("s", 1), ("ms", 1e-3), ("us", 1e-6), ("ns", 1e-9)):
+        if seconds >= scale:
+            return f"{seconds / scale:.3g} {unit}"
+    return f"{seconds / 1e-9:.3g} ns"
+
+
+if __name__ == "__main__":
+    main()
