@@ -24,7 +24,7 @@ ASAN_ENV = LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so)" \
 
 CXX ?= g++
 
-.PHONY: test test-asan demo bench clean check-python check-wheel format
+.PHONY: test test-asan test-valgrind demo bench clean check-python check-wheel format
 
 test: $(VENV)/.installed
 	$(VENV)/bin/pytest tests
@@ -35,6 +35,10 @@ demo: $(VENV)/.installed
 
 test-asan: $(ASAN_VENV)/.installed
 	$(ASAN_ENV) $(ASAN_VENV)/bin/pytest -p no:cacheprovider tests
+
+# Memcheck over the in-process tests (about 3 minutes); see valgrind/run.sh.
+test-valgrind: $(VENV)/.installed
+	valgrind/run.sh $(VENV)/bin/python
 
 check-python:
 	@if [ -z "$(PYTHON310)" ]; then \

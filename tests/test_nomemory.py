@@ -5,77 +5,180 @@ import pytest
 
 from conftest import run_python
 
-SWEEP = """
-import json, _testcapi
+# Shared by every child: a substitute gazu in sys.modules, and `sweep`, which fails the k-th
+# allocation of one attempt for k = 0, 1, ... until 20 attempts in a row end
+# without MemoryError; `key` turns an outcome into what must equal the answer of a plain call.
+HARNESS = """
+import json, os, sys, tempfile, types, _testcapi
+RECORDS = [{'name': f'n{i:02}', 'id': i} for i in range(50)]
+RECORD, LOG = RECORDS[7], []
+def listing(*args):
+    return RECORDS
+def logged(*args):
+    LOG.append(args)
+gazu = sys.modules['gazu'] = types.ModuleType('gazu')
+gazu.user = types.SimpleNamespace(all_tasks_to_do=listing)
+gazu.person = types.SimpleNamespace(all_persons=listing, get_person_by_full_name=lambda n: RECORD)
+gazu.project = types.SimpleNamespace(all_projects=listing, get_project_by_name=lambda n: RECORD)
+gazu.shot = types.SimpleNamespace(all_episodes_for_project=listing, all_sequences_for_project=listing,
+                                  all_shots_for_project=listing)
+gazu.set_host = gazu.set_event_host = gazu.log_in = logged
+
+def is_lock_failure(outcome):  # how io's open reports a failed allocation of a buffer's lock
+    return type(outcome) is RuntimeError and str(outcome) == "can't allocate read lock"
+
+def outcome_of(call):
+    try:
+        return call()
+    except Exception as exc:
+        return exc
+
+def sweep(make, key):
+    attempts = memory_errors = clean_run = 0
+    bad = []
+    expected = key(outcome_of(make()))
+    while clean_run < 20:
+        call, outcome = make(), None  # the last outcome's traceback must not die in the window
+        _testcapi.set_nomemory(attempts, attempts + 1)
+        try:
+            outcome = call()
+        except BaseException as exc:
+            outcome = exc
+        finally:
+            _testcapi.remove_mem_hooks()
+        attempts += 1
+        if type(outcome) is MemoryError or is_lock_failure(outcome):
+            memory_errors, clean_run = memory_errors + 1, 0
+            continue
+        clean_run += 1
+        if key(outcome) != expected:
+            bad.append((attempts - 1, repr(outcome)))
+    return {'attempts': attempts, 'memory_errors': memory_errors, 'bad': bad,
+            'after': key(outcome_of(make())) == expected, 'expected': repr(expected)[:60]}
+"""
+
+CALLS = HARNESS + """
 import tessavor.prod
 Prod = tessavor.prod.Prod
 p = Prod.__new__(Prod)
+CRED = {'host_url': 'http://t/api', 'event_url': 'http://t/ev', 'login_id': 'ann', 'password': 'pw'}
+fd, PATH = tempfile.mkstemp(suffix='.json')
+os.write(fd, json.dumps(CRED).encode())
+os.close(fd)
+
+def key(outcome):
+    if isinstance(outcome, BaseException):
+        return type(outcome).__name__, outcome.args
+    if isinstance(outcome, Prod):
+        return vars(outcome), tuple(LOG)
+    return ('the object', id(outcome)) if outcome is RECORDS or outcome is RECORD else (type(outcome), outcome)
 
 class Parts(list):  # not an exact list: each item's test calls iter() on it
     pass
 
 NAMES = ['sh010_anim', 'sh020_comp', 'sh030_anim', 'x', 'ANIM'] * 3
 
-def list_call():
-    items, parts = list(NAMES), ['anim', 'comp']
-    return lambda: p.Filter(items, parts)
+def plain(method, *args, **kwargs):
+    return lambda: lambda: getattr(p, method)(*args, **kwargs)
 
-def generator_call():
-    items, parts = (s for s in NAMES), Parts(['anim', 'comp'])
-    return lambda: p.Filter(items, parts)
+def construct():
+    LOG.clear()
+    return lambda: Prod(PATH)
 
-SCENARIOS = {
-    'list': (list_call, list_call()()),
-    'generator': (generator_call, generator_call()()),
-    'extra_keyword': (lambda: lambda: p.get_shots(extra=1),
-                      "get_shots() takes exactly 2 positional arguments (1 given)"),
-    'multiple_values': (lambda: lambda: p.Filter([], [], string=[]),
-                        "Filter() got multiple values for keyword argument 'string'"),
-}
+SCENARIOS = {name: plain(name) for name in ['get_tasks', 'get_persons', 'get_projects']}
+SCENARIOS.update({name: plain(name, 'A') for name in
+                  ['get_episodes', 'get_sequences', 'get_shots', 'get_person_by_name', 'get_project']})
+SCENARIOS.update({
+    'construction': construct,
+    'load_json': plain('load_json', PATH),
+    'Filter list': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(list(NAMES), ['anim', 'comp']),
+    'Filter generator': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
+        (s for s in NAMES), Parts(['anim', 'comp'])),
+    'extra_keyword': plain('get_shots', extra=1),
+    'multiple_values': lambda: lambda: p.Filter([], [], string=[]),
+    'count': plain('get_project', 'A', 'B'),
+    'unexpected_keyword': lambda: lambda: p.get_project('A', project=1),
+})
+results = {name: sweep(make, key) for name, make in SCENARIOS.items()}
+os.remove(PATH)
+print(json.dumps(results))
+"""
 
-def sweep(make, expected):
-    set_nomemory, remove = _testcapi.set_nomemory, _testcapi.remove_mem_hooks
-    attempts = memory_errors = clean_run = 0
-    bad = []
-    while clean_run <= 20:
-        call, outcome = make(), None  # the last outcome's traceback must not die in the window
-        set_nomemory(attempts, attempts + 1)
-        try:
-            outcome = call()
-        except BaseException as exc:
-            outcome = exc
-        finally:
-            remove()
-        attempts += 1
-        if type(outcome) is MemoryError:
-            memory_errors += 1
-            clean_run = 0
-            continue
-        clean_run += 1
-        if isinstance(expected, str):  # a binding failure: the TypeError is the answer
-            correct = type(outcome) is TypeError and str(outcome) == expected
-        else:
-            correct = type(outcome) is list and outcome == expected
-        if not correct:
-            bad.append((attempts - 1, repr(outcome)))
-    return {'attempts': attempts, 'memory_errors': memory_errors, 'bad': bad}
+# The import statement's own finder and module lock turn failed allocations into
+# ModuleNotFoundError and RuntimeError("can't allocate lock"): the child runs the load as the
+# import system does once the module is found and the lock held. A failed load must leave no
+# "tessavor.prod" entry, and the load after it (the next attempt) must build a working module;
+# a successful one is final in its process, so the next k needs a new child.
+IMPORT = HARNESS + """
+import importlib, importlib.util, importlib._bootstrap as bootstrap
+import tessavor
+find = lambda: importlib.util.find_spec('tessavor.prod')
 
-print(json.dumps({name: sweep(*s) for name, s in SCENARIOS.items()}))
+def works(module):
+    p = module.Prod.__new__(module.Prod)
+    methods = {n: f for n, f in vars(module.Prod).items() if hasattr(f, '__code__')}
+    lines = [f.__code__.co_firstlineno for f in methods.values()]
+    return (importlib.import_module('tessavor.prod') is module is sys.modules['tessavor.prod'] and module.gazu is gazu
+            and module.json is json and module.__test__ == {} and module.Prod.__module__ == 'tessavor.prod'
+            and len(methods) == 11 and lines == sorted(lines) and [f.__qualname__ for f in methods.values()] ==
+            ['Prod.' + n for n in methods] and p.Filter(substr=['b'], string=['ab', 'c']) == ['ab']
+            and p.get_shots(project_name='A') == [r['name'] for r in RECORDS])
+
+def key(outcome):
+    if isinstance(outcome, types.ModuleType):
+        return 'a working module' if works(outcome) else 'a broken module'
+    return 'left an entry' if 'tessavor.prod' in sys.modules else repr(outcome)
+
+attempts = []
+k = int(sys.argv[1])
+while True:
+    found, outcome = find(), None
+    _testcapi.set_nomemory(k, k + 1)
+    try:
+        outcome = bootstrap._load_unlocked(found)
+    except BaseException as exc:
+        outcome = exc
+    finally:
+        _testcapi.remove_mem_hooks()
+    attempts.append((k, type(outcome) is MemoryError, key(outcome)))
+    if type(outcome) is not MemoryError:
+        break
+    k += 1
+print(json.dumps(attempts))
 """
 
 
 @pytest.fixture(scope="module")
 def sweeps():
-    proc = run_python(SWEEP)
+    proc = run_python(CALLS)
     assert proc.stderr == ""
     results = json.loads(proc.stdout.strip().splitlines()[-1])
-    print({name: r["attempts"] for name, r in results.items()})
+    print({name: r["attempts"] for name, r in results.items()}, sum(r["memory_errors"] for r in results.values()))
     return results
 
 
-@pytest.mark.parametrize("scenario", ["list", "generator", "extra_keyword", "multiple_values"])
+SCENARIOS = ["get_tasks", "get_persons", "get_projects", "get_episodes", "get_sequences", "get_shots",
+             "get_person_by_name", "get_project", "construction", "load_json", "Filter list", "Filter generator",
+             "extra_keyword", "multiple_values", "count", "unexpected_keyword"]
+
+
+@pytest.mark.parametrize("scenario", SCENARIOS)
 def test_each_failed_allocation_gives_memory_error_or_the_answer(sweeps, scenario):
     result = sweeps[scenario]
-    assert result["bad"] == []
-    assert result["attempts"] > 10
-    assert result["memory_errors"] >= 1
+    assert result["bad"] == [] and result["after"], result["expected"]
+    assert result["attempts"] > 10 and result["memory_errors"] >= 1
+
+
+def test_each_failed_allocation_of_the_import_fails_it_cleanly():
+    children, attempts, clean_run, start = 0, [], 0, 0
+    while clean_run < 20:
+        proc = run_python(IMPORT.replace("int(sys.argv[1])", str(start)))
+        assert proc.stderr == ""
+        child = json.loads(proc.stdout.strip().splitlines()[-1])
+        children, attempts, start = children + 1, attempts + child, child[-1][0] + 1
+        clean_run = 1 if len(child) > 1 else clean_run + 1  # its last attempt ended without MemoryError
+    failed = [a for a in attempts if a[1]]
+    print(f"import: {len(attempts)} attempts in {children} children, {len(failed)} MemoryErrors")
+    assert [a for a in attempts if a[2] not in ("a working module", "MemoryError()")] == []
+    assert [a for a in failed if a[2] != "MemoryError()"] == []
+    assert len(attempts) > 10 and failed
