@@ -9,19 +9,23 @@ namespace tessavor::tracker {
 
 namespace {
 
+GazuChain all_episodes = {&Names::shot, &Names::all_episodes_for_project, {}, {}};
+GazuChain all_sequences = {&Names::shot, &Names::all_sequences_for_project, {}, {}};
+GazuChain all_shots = {&Names::shot, &Names::all_shots_for_project, {}, {}};
+
 // get_sequences and get_shots, from `first_line` on:
 //     project = gazu.project.get_project_by_name(project_name)
 //     records = gazu.shot.<listing>(project)
 //     return [record["name"] for record in records]
-PyObject *breakdown(PyObject *project_name, PyObject *listing, const char *funcname, int first_line)
+PyObject *breakdown(PyObject *project_name, GazuChain &listing, const char *funcname,
+                    int first_line)
 {
-    Ref project =
-        call_gazu(names.project, names.get_project_by_name, &project_name, 1, funcname, first_line);
+    Ref project = call_gazu(get_project_by_name, &project_name, 1, funcname, first_line);
     if (!project) {
         return nullptr;
     }
     PyObject *project_arg = project.get();
-    Ref records = call_gazu(names.shot, listing, &project_arg, 1, funcname, first_line + 1);
+    Ref records = call_gazu(listing, &project_arg, 1, funcname, first_line + 1);
     if (!records) {
         return nullptr;
     }
@@ -47,13 +51,12 @@ PyObject *get_episodes(PyObject *const *args)
     if (!episodes) {
         return fail_at(funcname, 52);
     }
-    Ref project = call_gazu(names.project, names.get_project_by_name, &args[1], 1, funcname, 53);
+    Ref project = call_gazu(get_project_by_name, &args[1], 1, funcname, 53);
     if (!project) {
         return nullptr;
     }
     PyObject *project_arg = project.get();
-    Ref records =
-        call_gazu(names.shot, names.all_episodes_for_project, &project_arg, 1, funcname, 54);
+    Ref records = call_gazu(all_episodes, &project_arg, 1, funcname, 54);
     if (!records || collect_names(episodes.get(), records.get(), funcname, 54, 55) < 0) {
         return nullptr;
     }
@@ -62,13 +65,12 @@ PyObject *get_episodes(PyObject *const *args)
 
 PyObject *get_sequences(PyObject *const *args)
 {
-    return breakdown(args[1], names.all_sequences_for_project, "tessavor.prod.Prod.get_sequences",
-                     60);
+    return breakdown(args[1], all_sequences, "tessavor.prod.Prod.get_sequences", 60);
 }
 
 PyObject *get_shots(PyObject *const *args)
 {
-    return breakdown(args[1], names.all_shots_for_project, "tessavor.prod.Prod.get_shots", 74);
+    return breakdown(args[1], all_shots, "tessavor.prod.Prod.get_shots", 74);
 }
 
 } // namespace tessavor::tracker

@@ -10,6 +10,10 @@ namespace {
 
 const char kInitName[] = "tessavor.prod.Prod.__init__";
 
+GazuChain set_host = {nullptr, &Names::set_host, {}, {}};
+GazuChain set_event_host = {nullptr, &Names::set_event_host, {}, {}};
+GazuChain log_in = {nullptr, &Names::log_in, {}, {}};
+
 // `self.crenditial[key]`, reading the attribute afresh.
 Ref credential_value(PyObject *self, PyObject *key)
 {
@@ -29,9 +33,9 @@ bool copy_value(PyObject *self, PyObject *key)
 
 // Lines 15 to 17: `gazu.<function>(self.crenditial[key], ...)`; the callee
 // is fetched before the arguments are read.
-bool call_with_values(PyObject *self, PyObject *function, PyObject *const *keys, size_t count)
+bool call_with_values(PyObject *self, GazuChain &chain, PyObject *const *keys, size_t count)
 {
-    Ref callee = gazu_function(nullptr, function);
+    Ref callee = gazu_function(chain);
     if (!callee) {
         return false;
     }
@@ -68,14 +72,14 @@ PyObject *init(PyObject *const *args)
         }
     }
 
-    if (!call_with_values(self, names.set_host, &names.host_url, 1)) {
+    if (!call_with_values(self, set_host, &names.host_url, 1)) {
         return fail_at(kInitName, 15);
     }
-    if (!call_with_values(self, names.set_event_host, &names.event_url, 1)) {
+    if (!call_with_values(self, set_event_host, &names.event_url, 1)) {
         return fail_at(kInitName, 16);
     }
     PyObject *const login[2] = {names.login_id, names.password};
-    if (!call_with_values(self, names.log_in, login, 2)) {
+    if (!call_with_values(self, log_in, login, 2)) {
         return fail_at(kInitName, 17);
     }
     Py_RETURN_NONE;

@@ -14,6 +14,8 @@ constexpr int kWithLine = 23;
 constexpr int kBodyLine = 24;
 constexpr int kReturnLine = 26;
 
+DictRead json_read;
+
 // A special method looked up on the type, bound to `obj`; AttributeError
 // with the bare name when the type lacks it.
 Ref special_method(PyObject *obj, PyObject *name)
@@ -65,7 +67,7 @@ private:
 // The body: data = json.load(data_file).
 Ref parse(PyObject *data_file)
 {
-    Ref json = module_global(names.json);
+    Ref json = module_global(names.json, json_read);
     if (!json) {
         return json;
     }

@@ -3,6 +3,7 @@
 #include "module/errors.hpp"
 #include "module/traceback.hpp"
 #include "tracker/bodies.hpp"
+#include "tracker/substring_matcher.hpp"
 #include "tracker/walk.hpp"
 
 namespace tessavor::tracker {
@@ -11,8 +12,13 @@ namespace {
 
 const char kFilterName[] = "tessavor.prod.Prod.Filter";
 const char kTestName[] = "genexpr";
+constexpr int kSetupLine = 94;
 constexpr int kWalkLine = 95;
 constexpr int kTestLine = 96;
+// Below this many items or item-part pairs, testing each pair directly is
+// cheaper than building a matcher.
+constexpr Py_ssize_t kMatcherMinItems = 8;
+constexpr Py_ssize_t kMatcherMinPairs = 64;
 
 // A StopIteration may not leave the item test: as from a generator, it turns
 // into RuntimeError, with the StopIteration as its context.
@@ -41,17 +47,101 @@ void replace_stop_iteration()
     PyErr_Restore(rtype, rvalue, rtb);
 }
 
+// `part in item`; str in str directly, anything else through the
+// containment operation, which may run arbitrary code.
+int contains(PyObject *item, PyObject *part)
+{
+    if (PyUnicode_CheckExact(item) && PyUnicode_CheckExact(part)) {
+        return PyUnicode_Contains(item, part);
+    }
+    return PySequence_Contains(item, part);
+}
+
 // The item test: 1 when some part of `substr` is in `item`, 0 when none is,
-// -1 with its entry added. Containment checks run arbitrary code.
+// -1 with its entry added.
 int item_test(PyObject *item, PyObject *substr)
 {
-    int rc = walk(substr, [item](PyObject *part) { return PySequence_Contains(item, part); });
+    int rc = walk(substr, [item](PyObject *part) { return contains(item, part); });
     if (rc == kWalkFailed || rc == kWalkVisitFailed) {
         replace_stop_iteration();
         add_traceback(kTestName, kTestLine);
         return -1;
     }
     return rc == kWalkStopped;
+}
+
+// Tests one item of `string` and keeps it in `result` when it matches.
+int consider(PyObject *result, PyObject *item, PyObject *substr)
+{
+    int found = item_test(item, substr);
+    if (found < 0) {
+        add_traceback(kFilterName, kTestLine);
+        return -1;
+    }
+    if (found && PyList_Append(result, item) < 0) {
+        add_traceback(kFilterName, kWalkLine);
+        return -1;
+    }
+    return 0;
+}
+
+bool exact_sequence(PyObject *obj)
+{
+    return PyList_CheckExact(obj) || PyTuple_CheckExact(obj);
+}
+
+PyObject *item_at(PyObject *sequence, Py_ssize_t i)
+{
+    return PyList_CheckExact(sequence) ? PyList_GET_ITEM(sequence, i)
+                                       : PyTuple_GET_ITEM(sequence, i);
+}
+
+bool all_exact_str(PyObject *parts)
+{
+    for (Py_ssize_t j = 0; j < Py_SIZE(parts); ++j) {
+        if (!PyUnicode_CheckExact(item_at(parts, j))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The matcher's path: exact lists or tuples, every part an exact str. It
+// serves the leading items that are exact strs; no Python code runs while
+// it does, so neither sequence can change meanwhile. Returns the index of
+// the first item it did not serve, or -1 on failure.
+Py_ssize_t match_leading_strs(PyObject *result, PyObject *string, PyObject *substr)
+{
+    Py_ssize_t count = Py_SIZE(string);
+    if (count < kMatcherMinItems || count * Py_SIZE(substr) < kMatcherMinPairs ||
+        !all_exact_str(substr)) {
+        return 0;
+    }
+    SubstringMatcher matcher;
+    int built = matcher.build(substr);
+    if (built < 0) {
+        add_traceback(kFilterName, kSetupLine);
+        return -1;
+    }
+    if (built == 0) {
+        return 0;
+    }
+    Py_ssize_t i = 0;
+    for (; i < count; ++i) {
+        PyObject *item = item_at(string, i);
+        if (!PyUnicode_CheckExact(item)) {
+            break;
+        }
+        if (PyUnicode_READY(item) < 0) {
+            PyErr_Clear(); // the general path meets the same error and reports it
+            break;
+        }
+        if (matcher.matches(item) && PyList_Append(result, item) < 0) {
+            add_traceback(kFilterName, kWalkLine);
+            return -1;
+        }
+    }
+    return i;
 }
 
 } // namespace
@@ -64,18 +154,22 @@ PyObject *filter(PyObject *const *args)
     if (!result) {
         return fail_at(kFilterName, kWalkLine);
     }
-    int rc = walk(string, [&](PyObject *item) {
-        int found = item_test(item, substr);
-        if (found < 0) {
-            add_traceback(kFilterName, kTestLine);
-            return -1;
+    if (exact_sequence(string) && exact_sequence(substr)) {
+        Py_ssize_t start = match_leading_strs(result.get(), string, substr);
+        if (start < 0) {
+            return nullptr;
         }
-        if (found && PyList_Append(result.get(), item) < 0) {
-            add_traceback(kFilterName, kWalkLine);
-            return -1;
+        // The rest, by position from where the matcher stopped; arbitrary
+        // code may run from here on, so the length is re-read at every step.
+        for (Py_ssize_t i = start; i < Py_SIZE(string); ++i) {
+            Ref item = Ref::borrow(item_at(string, i));
+            if (consider(result.get(), item.get(), substr) < 0) {
+                return nullptr;
+            }
         }
-        return 0;
-    });
+        return result.release();
+    }
+    int rc = walk(string, [&](PyObject *item) { return consider(result.get(), item, substr); });
     if (rc == kWalkFailed) {
         return fail_at(kFilterName, kWalkLine);
     }

@@ -5,10 +5,65 @@
 
 namespace tessavor::tracker {
 
-Ref module_global(PyObject *name)
+namespace {
+
+uint64_t dict_version(PyObject *dict)
 {
+    return reinterpret_cast<PyDictObject *>(dict)->ma_version_tag;
+}
+
+PyObject *remembered(const DictRead &memo, PyObject *dict)
+{
+    return memo.value != nullptr && memo.dict == dict && memo.version == dict_version(dict)
+               ? memo.value
+               : nullptr;
+}
+
+// Remembers `value` if `dict` holds it under `name` now.
+void remember(DictRead &memo, PyObject *dict, PyObject *name, PyObject *value)
+{
+    PyObject *held = PyDict_GetItemWithError(dict, name);
+    if (held == value) {
+        memo = DictRead{dict, dict_version(dict), value};
+    } else {
+        memo.value = nullptr;
+        PyErr_Clear();
+    }
+}
+
+// `owner.name`. For an exact module the attribute is the item of its
+// dictionary, which is remembered while that dictionary is unchanged.
+Ref attribute(PyObject *owner, PyObject *name, DictRead &memo)
+{
+    if (!PyModule_CheckExact(owner)) {
+        return Ref::steal(PyObject_GetAttr(owner, name));
+    }
+    PyObject *dict = PyModule_GetDict(owner);
+    if (PyObject *value = remembered(memo, dict)) {
+        return Ref::borrow(value);
+    }
+    // Arbitrary code may run here (a module-level __getattr__).
+    Ref value = Ref::steal(PyObject_GetAttr(owner, name));
+    if (value) {
+        remember(memo, dict, name, value.get());
+    }
+    return value;
+}
+
+DictRead gazu_read;
+
+} // namespace
+
+GazuChain get_project_by_name = {&Names::project, &Names::get_project_by_name, {}, {}};
+
+Ref module_global(PyObject *name, DictRead &memo)
+{
+    if (PyObject *value = remembered(memo, state.module_dict)) {
+        return Ref::borrow(value);
+    }
     PyObject *value = PyDict_GetItemWithError(state.module_dict, name);
     if (value != nullptr) {
+        memo = DictRead{state.module_dict, dict_version(state.module_dict), value};
         return Ref::borrow(value);
     }
     if (PyErr_Occurred()) {
@@ -22,25 +77,21 @@ Ref module_global(PyObject *name)
     return builtin;
 }
 
-Ref gazu_function(PyObject *submodule, PyObject *function)
+Ref gazu_function(GazuChain &chain)
 {
-    Ref owner = module_global(names.gazu);
+    Ref owner = module_global(names.gazu, gazu_read);
+    if (owner && chain.submodule != nullptr) {
+        owner = attribute(owner.get(), names.*chain.submodule, chain.submodule_read);
+    }
     if (!owner) {
         return owner;
     }
-    if (submodule != nullptr) {
-        owner = Ref::steal(PyObject_GetAttr(owner.get(), submodule));
-        if (!owner) {
-            return owner;
-        }
-    }
-    return Ref::steal(PyObject_GetAttr(owner.get(), function));
+    return attribute(owner.get(), names.*chain.function, chain.function_read);
 }
 
-Ref call_gazu(PyObject *submodule, PyObject *function, PyObject *const *args, size_t nargs,
-              const char *funcname, int line)
+Ref call_gazu(GazuChain &chain, PyObject *const *args, size_t nargs, const char *funcname, int line)
 {
-    Ref callee = gazu_function(submodule, function);
+    Ref callee = gazu_function(chain);
     Ref result = callee ? call_positional(callee.get(), args, nargs) : Ref();
     if (!result) {
         add_traceback(funcname, line);
@@ -48,14 +99,19 @@ Ref call_gazu(PyObject *submodule, PyObject *function, PyObject *const *args, si
     return result;
 }
 
+PyObject *exact_dict_item(PyObject *dict, PyObject *key)
+{
+    PyObject *value = PyDict_GetItemWithError(dict, key);
+    if (value == nullptr && !PyErr_Occurred()) {
+        PyErr_SetObject(PyExc_KeyError, key);
+    }
+    return value;
+}
+
 Ref record_item(PyObject *record, PyObject *key)
 {
     if (PyDict_CheckExact(record)) {
-        PyObject *value = PyDict_GetItemWithError(record, key);
-        if (value == nullptr && !PyErr_Occurred()) {
-            PyErr_SetObject(PyExc_KeyError, key);
-        }
-        return Ref::borrow(value);
+        return Ref::borrow(exact_dict_item(record, key));
     }
     // Arbitrary code may run here (__getitem__, __missing__).
     return Ref::steal(PyObject_GetItem(record, key));

@@ -6,18 +6,22 @@
 
 namespace tessavor::tracker {
 
+namespace {
+
+GazuChain all_tasks_to_do = {&Names::user, &Names::all_tasks_to_do, {}, {}};
+GazuChain all_persons = {&Names::person, &Names::all_persons, {}, {}};
+GazuChain all_projects = {&Names::project, &Names::all_projects, {}, {}};
+
+} // namespace
+
 PyObject *get_tasks(PyObject *const *)
 {
-    return call_gazu(names.user, names.all_tasks_to_do, nullptr, 0, "tessavor.prod.Prod.get_tasks",
-                     29)
-        .release();
+    return call_gazu(all_tasks_to_do, nullptr, 0, "tessavor.prod.Prod.get_tasks", 29).release();
 }
 
 PyObject *get_persons(PyObject *const *)
 {
-    return call_gazu(names.person, names.all_persons, nullptr, 0, "tessavor.prod.Prod.get_persons",
-                     32)
-        .release();
+    return call_gazu(all_persons, nullptr, 0, "tessavor.prod.Prod.get_persons", 32).release();
 }
 
 PyObject *get_projects(PyObject *const *)
@@ -27,7 +31,7 @@ PyObject *get_projects(PyObject *const *)
     if (!result) {
         return fail_at(funcname, 35);
     }
-    Ref data = call_gazu(names.project, names.all_projects, nullptr, 0, funcname, 36);
+    Ref data = call_gazu(all_projects, nullptr, 0, funcname, 36);
     if (!data || collect_names(result.get(), data.get(), funcname, 37, 38) < 0) {
         return nullptr;
     }

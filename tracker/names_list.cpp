@@ -11,8 +11,17 @@ int collect_names(PyObject *result, PyObject *records, const char *funcname, int
                   int item_line)
 {
     int rc = walk(records, [&](PyObject *record) {
-        Ref name = record_item(record, names.name);
-        if (!name || PyList_Append(result, name.get()) < 0) {
+        int appended;
+        if (PyDict_CheckExact(record)) {
+            // Borrowed from the record, which the walk holds; nothing runs
+            // between the lookup and the append that takes its reference.
+            PyObject *name = exact_dict_item(record, names.name);
+            appended = name != nullptr ? PyList_Append(result, name) : -1;
+        } else {
+            Ref name = record_item(record, names.name);
+            appended = name ? PyList_Append(result, name.get()) : -1;
+        }
+        if (appended < 0) {
             add_traceback(funcname, item_line);
             return -1;
         }

@@ -1,0 +1,137 @@
+"""The fast paths give exactly the answers of the general ones.
+
+Filter uses a multi-pattern matcher for exact lists or tuples of exact strs;
+a subclass of tuple as `substr` takes the general path (a fresh iterator per
+item) with the same parts. gazu's attribute chain is remembered while the
+dictionaries it was read from are unchanged.
+"""
+import itertools
+import tracemalloc
+import types
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from conftest import module_entries
+
+
+class Parts(tuple):
+    """The same parts, walked through the general path."""
+
+
+TEXT = st.text(alphabet="ab_01é€𝄞", max_size=10)
+
+
+def model(string, substr):
+    return [s for s in string if any(p in s for p in substr)]
+
+
+@settings(max_examples=300, deadline=None)
+@given(names=st.lists(TEXT, max_size=40), frags=st.lists(TEXT, max_size=12))
+def test_matcher_agrees_with_the_general_path(Prod, names, frags):
+    expected = model(names, frags)
+    for string, substr in [(names, frags), (tuple(names), tuple(frags)), (names, Parts(frags))]:
+        got = Prod.Filter(None, string, substr)
+        assert got == expected and all(a is b for a, b in zip(got, expected))
+
+
+NAMES = [f"sq{i % 7}_sh{i:03d}" for i in range(30)]
+FRAGS = ["sh00", "sh02", "zz", "x", "w", "e", "r", "t"]
+
+
+@pytest.mark.parametrize("string, substr, exc, message", [
+    # the first non-str item hands over to the general path at that very item
+    (NAMES + [["sh001"], "sh020"], FRAGS, None, None),
+    (NAMES + [5, "sh020"], FRAGS, TypeError, "argument of type 'int' is not iterable"),
+    # a non-str part: the general path from the start, failing where it would
+    (NAMES, FRAGS + [3], TypeError, "'in <string>' requires string as left operand, not int"),
+    (NAMES + [b"sh001"], FRAGS, TypeError, "a bytes-like object is required, not 'str'"),
+])
+def test_mixed_inputs_leave_the_matcher(Prod, string, substr, exc, message):
+    if exc is None:
+        assert Prod.Filter(None, string, substr) == model(string, substr)
+        return
+    with pytest.raises(exc) as info:
+        Prod.Filter(None, string, substr)
+    assert str(info.value) == message
+    assert module_entries(info.value) == [("tessavor.prod.Prod.Filter", 96), ("genexpr", 96)]
+
+
+def test_parts_too_many_for_a_matcher_are_tested_one_by_one(Prod):
+    frags = ["".join(chr(0x4E00 + (i * 7 + j) % 3000) for j in range(10)) for i in range(3000)]
+    names = [frags[5][2:8], "x" + frags[2999] + "y", "nothing"] * 4
+    assert Prod.Filter(None, names, frags) == model(names, frags)
+
+
+def substitute(answer):
+    project = types.ModuleType("gazu.project")
+    project.get_project_by_name = lambda name: (answer, name)
+    gazu = types.ModuleType("gazu")
+    gazu.project = project
+    return gazu
+
+
+def test_remembered_chain_sees_every_rebinding(prod, p, monkeypatch):
+    gazu = substitute("first")
+    monkeypatch.setattr(prod, "gazu", gazu)
+    assert p.get_project("A") == ("first", "A")
+    gazu.project.get_project_by_name = lambda name: ("second", name)
+    assert p.get_project("A") == ("second", "A")
+    gazu.project = substitute("third").project
+    assert p.get_project("A") == ("third", "A")
+    monkeypatch.setattr(prod, "gazu", substitute("fourth"))
+    assert p.get_project("A") == ("fourth", "A")
+    del prod.gazu.project.get_project_by_name
+    with pytest.raises(AttributeError) as info:
+        p.get_project("A")
+    assert module_entries(info.value) == [("tessavor.prod.Prod.get_project", 91)]
+
+
+def test_module_getattr_is_asked_at_every_call(prod, p, monkeypatch):
+    gazu = substitute("unused")
+    asked = []
+    del gazu.project.get_project_by_name
+    gazu.project.__getattr__ = lambda name: asked.append(name) or (lambda value: value)
+    monkeypatch.setattr(prod, "gazu", gazu)
+    assert [p.get_project(n) for n in "AB"] == ["A", "B"]
+    assert asked == ["get_project_by_name"] * 2
+
+
+def net_allocation(call, times=2000):
+    """Bytes left allocated by `times` calls: the least of three runs, since
+    tracemalloc's own first allocations land in one of them."""
+
+    def run():
+        for _ in itertools.repeat(None, 100):
+            call()
+        loop = itertools.repeat(None, times)
+        tracemalloc.start()
+        try:
+            before = tracemalloc.get_traced_memory()[0]
+            for _ in loop:
+                call()
+            return tracemalloc.get_traced_memory()[0] - before
+        finally:
+            tracemalloc.stop()
+
+    return min(run() for _ in range(3))
+
+
+def test_calls_and_binding_failures_leave_no_allocation(prod, p, monkeypatch):
+    record = {"name": "A"}
+    gazu = substitute(None)
+    gazu.project.get_project_by_name = {"A": record}.get  # a C function: allocates nothing
+    monkeypatch.setattr(prod, "gazu", gazu)
+    assert net_allocation(lambda: p.get_project("A")) == 0
+    assert net_allocation(lambda: p.get_project(project_name="A")) == 0
+
+    def binding_failure():
+        try:
+            p.get_project("A", extra=1)
+        except TypeError:
+            pass
+
+    assert net_allocation(binding_failure) == 0
+    kept = []
+    assert net_allocation(lambda: kept.append(object())) > 0  # the measure sees a leak
