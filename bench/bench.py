@@ -139,13 +139,13 @@ def main():
     with tempfile.TemporaryDirectory() as folder:
         cloops = build_cloops(folder)
         print(f"Python {sys.version.split()[0]}, best of {repeat}; ratio = time / reference time\n")
-        print(f"{'workload':<48} {'variant':<16} {'per call':>12} {'ratio':>8}")
+        print(f"{'workload':<48} {'variant':<16} {'ratio':>8} {'per call':>12}")
         for title, reference, variants in workloads(cloops, scale):
             check_same_answers(variants)
             times = {name: best(func, repeat, target) for name, func in variants.items()}
             for name, seconds in times.items():
                 ratio = seconds / times[reference]
-                print(f"{title:<48} {name:<16} {format_time(seconds):>12} {ratio:>8.2f}")
+                print(f"{title:<48} {name:<16} {ratio:>8.2f} {format_time(seconds):>12}")
                 title = ""
             print()
 
