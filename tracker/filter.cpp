@@ -90,16 +90,10 @@ bool exact_sequence(PyObject *obj)
     return PyList_CheckExact(obj) || PyTuple_CheckExact(obj);
 }
 
-PyObject *item_at(PyObject *sequence, Py_ssize_t i)
-{
-    return PyList_CheckExact(sequence) ? PyList_GET_ITEM(sequence, i)
-                                       : PyTuple_GET_ITEM(sequence, i);
-}
-
 bool all_exact_str(PyObject *parts)
 {
     for (Py_ssize_t j = 0; j < Py_SIZE(parts); ++j) {
-        if (!PyUnicode_CheckExact(item_at(parts, j))) {
+        if (!PyUnicode_CheckExact(sequence_item(parts, j))) {
             return false;
         }
     }
@@ -128,7 +122,7 @@ Py_ssize_t match_leading_strs(PyObject *result, PyObject *string, PyObject *subs
     }
     Py_ssize_t i = 0;
     for (; i < count; ++i) {
-        PyObject *item = item_at(string, i);
+        PyObject *item = sequence_item(string, i);
         if (!PyUnicode_CheckExact(item)) {
             break;
         }
@@ -154,22 +148,16 @@ PyObject *filter(PyObject *const *args)
     if (!result) {
         return fail_at(kFilterName, kWalkLine);
     }
+    Py_ssize_t start = 0;
     if (exact_sequence(string) && exact_sequence(substr)) {
-        Py_ssize_t start = match_leading_strs(result.get(), string, substr);
+        start = match_leading_strs(result.get(), string, substr);
         if (start < 0) {
             return nullptr;
         }
-        // The rest, by position from where the matcher stopped; arbitrary
-        // code may run from here on, so the length is re-read at every step.
-        for (Py_ssize_t i = start; i < Py_SIZE(string); ++i) {
-            Ref item = Ref::borrow(item_at(string, i));
-            if (consider(result.get(), item.get(), substr) < 0) {
-                return nullptr;
-            }
-        }
-        return result.release();
     }
-    int rc = walk(string, [&](PyObject *item) { return consider(result.get(), item, substr); });
+    // The rest by the general path, from where the matcher stopped.
+    int rc =
+        walk(string, [&](PyObject *item) { return consider(result.get(), item, substr); }, start);
     if (rc == kWalkFailed) {
         return fail_at(kFilterName, kWalkLine);
     }

@@ -1,7 +1,8 @@
 #include "tracker/substring_matcher.hpp"
 
 #include <stdlib.h>
-#include <string.h>
+
+#include "tracker/walk.hpp"
 
 namespace tessavor::tracker {
 
@@ -28,11 +29,6 @@ struct Scratch {
     int32_t *buffer = nullptr;
     ~Scratch() { PyMem_Free(buffer); }
 };
-
-PyObject *part_at(PyObject *parts, Py_ssize_t i)
-{
-    return PyList_CheckExact(parts) ? PyList_GET_ITEM(parts, i) : PyTuple_GET_ITEM(parts, i);
-}
 
 } // namespace
 
@@ -73,7 +69,7 @@ int SubstringMatcher::classify_parts(PyObject *parts, Py_ssize_t total)
     }
     Py_ssize_t high = 0;
     for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject *part = part_at(parts, i);
+        PyObject *part = sequence_item(parts, i);
         int kind = PyUnicode_KIND(part);
         const void *data = PyUnicode_DATA(part);
         for (Py_ssize_t j = 0; j < PyUnicode_GET_LENGTH(part); ++j) {
@@ -109,7 +105,7 @@ int SubstringMatcher::build(PyObject *parts)
     Py_ssize_t count = Py_SIZE(parts);
     Py_ssize_t total = 0;
     for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject *part = part_at(parts, i);
+        PyObject *part = sequence_item(parts, i);
         if (PyUnicode_READY(part) < 0) {
             return -1;
         }
@@ -118,6 +114,9 @@ int SubstringMatcher::build(PyObject *parts)
             return 1;
         }
         total += PyUnicode_GET_LENGTH(part);
+        if (total >= kMaxTableEntries) {
+            return 0; // more states than the table may hold, whatever the classes
+        }
     }
     if (classify_parts(parts, total) < 0) {
         return -1;
@@ -149,7 +148,7 @@ int SubstringMatcher::build_trie(PyObject *parts)
     }
     states_ = 1;
     for (Py_ssize_t i = 0; i < Py_SIZE(parts); ++i) {
-        PyObject *part = part_at(parts, i);
+        PyObject *part = sequence_item(parts, i);
         int kind = PyUnicode_KIND(part);
         const void *data = PyUnicode_DATA(part);
         int32_t row = 0;

@@ -26,14 +26,22 @@ struct TupleItems {
     static PyObject *at(PyObject *tuple, Py_ssize_t i) { return PyTuple_GET_ITEM(tuple, i); }
 };
 
+// Item i of an exact list or tuple.
+inline PyObject *sequence_item(PyObject *sequence, Py_ssize_t i)
+{
+    return PyList_CheckExact(sequence) ? PyList_GET_ITEM(sequence, i)
+                                       : PyTuple_GET_ITEM(sequence, i);
+}
+
 inline int visit_result(int rc)
 {
     return rc < 0 ? kWalkVisitFailed : kWalkStopped;
 }
 
-template <typename Items, typename Visit> int walk_by_index(PyObject *sequence, Visit &visit)
+template <typename Items, typename Visit>
+int walk_by_index(PyObject *sequence, Visit &visit, Py_ssize_t start)
 {
-    for (Py_ssize_t i = 0; i < Items::size(sequence); ++i) {
+    for (Py_ssize_t i = start; i < Items::size(sequence); ++i) {
         Ref item = Ref::borrow(Items::at(sequence, i));
         int rc = visit(item.get());
         if (rc != 0) {
@@ -44,14 +52,16 @@ template <typename Items, typename Visit> int walk_by_index(PyObject *sequence, 
 }
 
 // `visit(PyObject *item)` returns 0 to go on, 1 to stop, -1 on failure. The
-// walk keeps the item alive for the whole visit.
-template <typename Visit> int walk(PyObject *iterable, Visit &&visit)
+// walk keeps the item alive for the whole visit. An exact list or tuple may
+// be walked from `start` on (the items before it served otherwise);
+// anything else is walked from its beginning, and `start` must be 0.
+template <typename Visit> int walk(PyObject *iterable, Visit &&visit, Py_ssize_t start = 0)
 {
     if (PyList_CheckExact(iterable)) {
-        return walk_by_index<ListItems>(iterable, visit);
+        return walk_by_index<ListItems>(iterable, visit, start);
     }
     if (PyTuple_CheckExact(iterable)) {
-        return walk_by_index<TupleItems>(iterable, visit);
+        return walk_by_index<TupleItems>(iterable, visit, start);
     }
     // Arbitrary code may run in __iter__ and __next__.
     Ref iterator = Ref::steal(PyObject_GetIter(iterable));
