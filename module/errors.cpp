@@ -22,6 +22,19 @@ int raise_message(PyObject *type, const char *message)
     return raise_with(type, PyUnicode_FromString(message));
 }
 
+void fetch_normalized(PyObject **type, PyObject **value, PyObject **tb)
+{
+    PyErr_Fetch(type, value, tb);
+    PyErr_NormalizeException(type, value, tb);
+    if (*value == nullptr) {
+        Py_INCREF(Py_None);
+        *value = Py_None;
+    }
+    if (*tb != nullptr && PyExceptionInstance_Check(*value)) {
+        PyException_SetTraceback(*value, *tb);
+    }
+}
+
 int raise_format(PyObject *type, const char *format, ...)
 {
     va_list args;

@@ -12,6 +12,11 @@ namespace tessavor {
 int raise_message(PyObject *type, const char *message);
 int raise_format(PyObject *type, const char *format, ...);
 
+// Takes the pending exception as new references, normalised (the value is
+// an exception instance, or None if even that failed) with its traceback
+// attached to the value, as an `except` clause sees it.
+void fetch_normalized(PyObject **type, PyObject **value, PyObject **tb);
+
 } // namespace tessavor
 
 #endif

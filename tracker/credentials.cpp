@@ -84,11 +84,7 @@ PyObject *exit_after_failure(PyObject *exit)
 {
     add_traceback(kLoadJsonName, kBodyLine);
     PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    PyErr_NormalizeException(&type, &value, &tb);
-    if (tb != nullptr) {
-        PyException_SetTraceback(value, tb);
-    }
+    fetch_normalized(&type, &value, &tb);
     Ref body_type = Ref::steal(type);
     Ref body_value = Ref::steal(value);
     Ref body_tb = Ref::steal(tb);

@@ -28,21 +28,16 @@ void replace_stop_iteration()
         return;
     }
     PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    PyErr_NormalizeException(&type, &value, &tb);
-    if (tb != nullptr && value != nullptr) {
-        PyException_SetTraceback(value, tb);
-    }
+    fetch_normalized(&type, &value, &tb);
     Py_XDECREF(type);
     Py_XDECREF(tb);
     raise_message(PyExc_RuntimeError, "generator raised StopIteration");
     PyObject *rtype, *rvalue, *rtb;
-    PyErr_Fetch(&rtype, &rvalue, &rtb);
-    PyErr_NormalizeException(&rtype, &rvalue, &rtb);
-    if (rvalue != nullptr && value != nullptr) {
+    fetch_normalized(&rtype, &rvalue, &rtb);
+    if (PyExceptionInstance_Check(rvalue) && PyExceptionInstance_Check(value)) {
         PyException_SetContext(rvalue, value); // steals
     } else {
-        Py_XDECREF(value);
+        Py_DECREF(value);
     }
     PyErr_Restore(rtype, rvalue, rtb);
 }
