@@ -11,8 +11,7 @@ namespace {
 
 int binding_failed(const MethodSpec &method)
 {
-    add_traceback(method.traceback_name, method.first_line);
-    return -1;
+    return fail_status(method.traceback_name, method.first_line);
 }
 
 int count_error(const MethodSpec &method, Py_ssize_t given)

@@ -9,43 +9,37 @@ namespace {
 
 constexpr int kClassLine = 4;
 
-int failed(const char *init_funcname, int line)
-{
-    add_traceback(init_funcname, line);
-    return -1;
-}
-
 } // namespace
 
 int build_class(const char *init_funcname)
 {
     Ref ns = Ref::steal(PyDict_New());
     if (!ns) {
-        return failed(init_funcname, kClassLine);
+        return fail_status(init_funcname, kClassLine);
     }
     if (PyObject_SetItem(ns.get(), names.dunder_module, names.tessavor_prod) < 0 ||
         PyObject_SetItem(ns.get(), names.dunder_qualname, names.Prod) < 0) {
-        return failed(init_funcname, kClassLine);
+        return fail_status(init_funcname, kClassLine);
     }
     for (const MethodSpec &method : kMethods) {
         Ref doc;
         if (method.doc != nullptr) {
             doc = Ref::steal(PyUnicode_FromString(method.doc));
             if (!doc) {
-                return failed(init_funcname, method.first_line);
+                return fail_status(init_funcname, method.first_line);
             }
         }
         Ref function = Ref::steal(
             new_method_function(method, state.module_dict, state.code[method.index], doc.get()));
         if (!function || PyObject_SetItem(ns.get(), names.*method.name_str, function.get()) < 0) {
-            return failed(init_funcname, method.first_line);
+            return fail_status(init_funcname, method.first_line);
         }
     }
     Ref cls =
         Ref::steal(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(&PyType_Type),
                                                 names.Prod, state.empty_tuple, ns.get(), nullptr));
     if (!cls || PyDict_SetItem(state.module_dict, names.Prod, cls.get()) < 0) {
-        return failed(init_funcname, kClassLine);
+        return fail_status(init_funcname, kClassLine);
     }
     return 0;
 }

@@ -12,11 +12,18 @@ namespace tessavor {
 // pending exception; if only its frame cannot be made, no entry is added.
 void add_traceback(const char *funcname, int line);
 
-// The usual shape of a failure point: add the entry, then fail.
+// The usual shape of a failure point: add the entry, then fail (null for
+// functions returning an object, -1 for those returning a status).
 inline PyObject *fail_at(const char *funcname, int line)
 {
     add_traceback(funcname, line);
     return nullptr;
+}
+
+inline int fail_status(const char *funcname, int line)
+{
+    add_traceback(funcname, line);
+    return -1;
 }
 
 } // namespace tessavor

@@ -50,8 +50,7 @@ int item_test(PyObject *item, PyObject *substr)
     int rc = walk(substr, [item](PyObject *part) { return PySequence_Contains(item, part); });
     if (rc == kWalkFailed || rc == kWalkVisitFailed) {
         replace_stop_iteration();
-        add_traceback(kTestName, kTestLine);
-        return -1;
+        return fail_status(kTestName, kTestLine);
     }
     return rc == kWalkStopped;
 }
@@ -61,12 +60,10 @@ int consider(PyObject *result, PyObject *item, PyObject *substr)
 {
     int found = item_test(item, substr);
     if (found < 0) {
-        add_traceback(kFilterName, kTestLine);
-        return -1;
+        return fail_status(kFilterName, kTestLine);
     }
     if (found && PyList_Append(result, item) < 0) {
-        add_traceback(kFilterName, kWalkLine);
-        return -1;
+        return fail_status(kFilterName, kWalkLine);
     }
     return 0;
 }
@@ -100,8 +97,7 @@ Py_ssize_t match_leading_strs(PyObject *result, PyObject *string, PyObject *subs
     SubstringMatcher matcher;
     int built = matcher.build(substr);
     if (built < 0) {
-        add_traceback(kFilterName, kSetupLine);
-        return -1;
+        return fail_status(kFilterName, kSetupLine);
     }
     if (built == 0) {
         return 0;
@@ -117,8 +113,7 @@ Py_ssize_t match_leading_strs(PyObject *result, PyObject *string, PyObject *subs
             break;
         }
         if (matcher.matches(item) && PyList_Append(result, item) < 0) {
-            add_traceback(kFilterName, kWalkLine);
-            return -1;
+            return fail_status(kFilterName, kWalkLine);
         }
     }
     return i;

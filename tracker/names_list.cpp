@@ -22,8 +22,7 @@ int collect_names(PyObject *result, PyObject *records, const char *funcname, int
             appended = name ? PyList_Append(result, name.get()) : -1;
         }
         if (appended < 0) {
-            add_traceback(funcname, item_line);
-            return -1;
+            return fail_status(funcname, item_line);
         }
         return 0;
     });
