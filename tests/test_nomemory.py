@@ -5,6 +5,9 @@ import pytest
 
 from conftest import run_python
 
+pytest.importorskip("_testcapi", reason="this interpreter has no _testcapi (as the embeddable "
+                    "CPython for Windows)")
+
 # Shared by every child: a substitute gazu in sys.modules, and `sweep`, which fails the k-th
 # allocation of one attempt for k = 0, 1, ... until 20 attempts in a row end
 # without MemoryError; `key` turns an outcome into what must equal the answer of a plain call.
