@@ -1,4 +1,5 @@
 """Argument binding of Prod's methods: messages, keyword matching, traceback entries."""
+import _testcapi
 import functools
 import sys
 import types
@@ -35,6 +36,13 @@ class RaisingName(str):
 
 class AlwaysEqual(str):
     __hash__, __eq__ = str.__hash__, lambda self, other: True
+
+
+class OwnHash(str):
+    """Equal to the name it spells, but hashed apart: a keyword dictionary keeps both."""
+
+    def __hash__(self):
+        return 1
 
 
 BINDING_ERRORS = [
@@ -103,6 +111,10 @@ FILTER_BINDS = [
     lambda P, p: p.Filter(**{Name("string"): ["ab", "b"], Name("substr"): ["a"]}),
     # a parameter still unbound is compared by ==: an always-equal name takes it
     lambda P, p: p.Filter(["ab", "b"], **{AlwaysEqual("zzz"): ["a"]}),
+    # two keywords for one parameter: the later one's value wins
+    lambda P, p: p.Filter(["ab", "b"], **{"substr": ["x"], OwnHash("substr"): ["a"]}),
+    lambda P, p: p.Filter(["ab", "b"], **{OwnHash("substr"): ["x"], "substr": ["a"]}),
+    lambda P, p: _testcapi.pyobject_vectorcall(P.Filter, (p, ["ab", "b"], ["x"], ["a"]), ("substr", "substr")),
 ]
 
 
@@ -125,6 +137,8 @@ def shots_gazu(prod, monkeypatch):
     (lambda P, p: p.get_shots(project_name="A"), ["A"]),
     (lambda P, p: p.get_shots(**{fresh("project", "_name"): "A"}), ["A"]),
     (lambda P, p: p.get_shots(**{AlwaysEqual("zzz"): "A"}), ["A"]),
+    (lambda P, p: p.get_shots(**{"project_name": "A", OwnHash("project_name"): "B"}), ["B"]),
+    (lambda P, p: p.get_shots(**{OwnHash("project_name"): "B", "project_name": "A"}), ["A"]),
 ])
 def test_other_methods_bind_by_name(Prod, p, shots_gazu, call, expected):
     assert call(Prod, p) == expected
