@@ -113,16 +113,20 @@ int match_parameter(const MethodSpec &method, PyObject *key, int first, int last
 }
 
 // Keyword names left over once every parameter is bound: each must name a
-// parameter after the positional ones; the first that does not decides the
-// message.
-int check_surplus_keywords(const MethodSpec &method, Py_ssize_t nargs, PyObject *kwnames)
+// parameter after the positional ones, which it then binds (so of two
+// keywords for one parameter, the later one's value wins); the first that
+// names none decides the message.
+int bind_surplus_keywords(const MethodSpec &method, Py_ssize_t nargs, PyObject *kwnames,
+                          PyObject *const *kwvalues, PyObject **values)
 {
     const int n = static_cast<int>(nargs);
     const int argc = method.argcount;
     Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t j = 0; j < count; ++j) {
         PyObject *key = PyTuple_GET_ITEM(kwnames, j);
-        if (match_parameter(method, key, n, argc, false) >= 0) {
+        int same = match_parameter(method, key, n, argc, false);
+        if (same >= 0) {
+            values[same] = kwvalues[j];
             continue;
         }
         if (!PyUnicode_Check(key)) {
@@ -134,6 +138,7 @@ int check_surplus_keywords(const MethodSpec &method, Py_ssize_t nargs, PyObject 
             return binding_failed(method);
         }
         if (later >= 0) {
+            values[later] = kwvalues[j];
             continue;
         }
         int earlier = match_parameter(method, key, 0, n, true);
@@ -187,7 +192,7 @@ int bind_arguments(const MethodSpec &method, PyObject *const *args, Py_ssize_t n
         --remaining;
     }
     if (remaining > 0) {
-        return check_surplus_keywords(method, nargs, kwnames);
+        return bind_surplus_keywords(method, nargs, kwnames, kwvalues, values);
     }
     return 0;
 }

@@ -41,6 +41,9 @@ int build_class(const char *init_funcname)
     if (!cls || PyDict_SetItem(state.module_dict, names.Prod, cls.get()) < 0) {
         return fail_status(init_funcname, kClassLine);
     }
+    // The module owns the class until the process ends, whatever becomes of
+    // its global `Prod`.
+    replace_slot(state.prod_class, cls.release());
     return 0;
 }
 

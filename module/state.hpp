@@ -24,6 +24,7 @@ struct State {
     PyObject *module_dict; // the globals of every method
     PyObject *builtins;    // the builtins module
     PyObject *open;        // builtins.open as it stood during the exec step
+    PyObject *prod_class;  // class Prod: kept even when the module's global is deleted
 
     PyObject *empty_tuple;
     PyObject *empty_bytes;

@@ -13,27 +13,32 @@ collect_ignore = [] if "TESSAVOR_PYD" in os.environ else ["windows"]
 TRACEBACK_FILENAME = "tessavor\\\\prod.py"
 
 
-def module_entries(exc):
-    """(function name, line) of each traceback entry the module added, outermost first."""
-    entries = []
+def module_tracebacks(exc):
+    """The traceback entries the module added, outermost first.
+
+    Each entry's code object is made for its function and line (and cached under them), so its
+    first line is the entry's line: checked here on every entry a test looks at, whatever the
+    cache held before.
+    """
+    found = []
     tb = exc.__traceback__
     while tb is not None:
         code = tb.tb_frame.f_code
         if code.co_filename == TRACEBACK_FILENAME:
-            entries.append((code.co_name, tb.tb_lineno))
+            assert code.co_firstlineno == tb.tb_lineno, (code.co_name, code.co_firstlineno, tb.tb_lineno)
+            found.append(tb)
         tb = tb.tb_next
-    return entries
+    return found
+
+
+def module_entries(exc):
+    """(function name, line) of each traceback entry the module added, outermost first."""
+    return [(tb.tb_frame.f_code.co_name, tb.tb_lineno) for tb in module_tracebacks(exc)]
 
 
 def module_frames(exc):
     """The code objects of the module's traceback entries, outermost first."""
-    codes = []
-    tb = exc.__traceback__
-    while tb is not None:
-        if tb.tb_frame.f_code.co_filename == TRACEBACK_FILENAME:
-            codes.append(tb.tb_frame.f_code)
-        tb = tb.tb_next
-    return codes
+    return [tb.tb_frame.f_code for tb in module_tracebacks(exc)]
 
 
 def run_python(code, *, check=True, env=None, timeout=120):

@@ -1,11 +1,13 @@
 """Argument binding of Prod's methods: messages, keyword matching, traceback entries."""
+import _testcapi
 import functools
+import json
 import sys
 import types
 
 import pytest
 
-from conftest import TRACEBACK_FILENAME, module_entries, module_frames
+from conftest import TRACEBACK_FILENAME, module_entries, module_frames, run_python
 
 # name, parameter count, first line (the line of binding errors)
 METHODS = [
@@ -35,6 +37,13 @@ class RaisingName(str):
 
 class AlwaysEqual(str):
     __hash__, __eq__ = str.__hash__, lambda self, other: True
+
+
+class OwnHash(str):
+    """Equal to the name it spells, but hashed apart: a keyword dictionary keeps both."""
+
+    def __hash__(self):
+        return 1
 
 
 BINDING_ERRORS = [
@@ -103,6 +112,10 @@ FILTER_BINDS = [
     lambda P, p: p.Filter(**{Name("string"): ["ab", "b"], Name("substr"): ["a"]}),
     # a parameter still unbound is compared by ==: an always-equal name takes it
     lambda P, p: p.Filter(["ab", "b"], **{AlwaysEqual("zzz"): ["a"]}),
+    # two keywords for one parameter: the later one's value wins
+    lambda P, p: p.Filter(["ab", "b"], **{"substr": ["x"], OwnHash("substr"): ["a"]}),
+    lambda P, p: p.Filter(["ab", "b"], **{OwnHash("substr"): ["x"], "substr": ["a"]}),
+    lambda P, p: _testcapi.pyobject_vectorcall(P.Filter, (p, ["ab", "b"], ["x"], ["a"]), ("substr", "substr")),
 ]
 
 
@@ -125,6 +138,8 @@ def shots_gazu(prod, monkeypatch):
     (lambda P, p: p.get_shots(project_name="A"), ["A"]),
     (lambda P, p: p.get_shots(**{fresh("project", "_name"): "A"}), ["A"]),
     (lambda P, p: p.get_shots(**{AlwaysEqual("zzz"): "A"}), ["A"]),
+    (lambda P, p: p.get_shots(**{"project_name": "A", OwnHash("project_name"): "B"}), ["B"]),
+    (lambda P, p: p.get_shots(**{OwnHash("project_name"): "B", "project_name": "A"}), ["A"]),
 ])
 def test_other_methods_bind_by_name(Prod, p, shots_gazu, call, expected):
     assert call(Prod, p) == expected
@@ -190,6 +205,54 @@ def test_item_test_and_filter_entries_have_own_code_objects(p):
     assert outer is outer2 and inner is inner2
     (binding,) = module_frames(raised(lambda: p.Filter(["a"])))
     assert binding.co_name == outer.co_name and binding is not outer
+
+
+# A fresh interpreter starts with an empty cache. Each function fails at its later lines first (also
+# within one call: the innermost entry is made first), then at all of them again in the other order.
+CACHE_CHILD = f"""
+import json, os, sys, tempfile, types
+sys.modules["gazu"] = types.ModuleType("gazu")
+import tessavor.prod
+p = tessavor.prod.Prod.__new__(tessavor.prod.Prod)
+fd, bad = tempfile.mkstemp(suffix=".json")
+os.write(fd, b"nope")
+os.close(fd)
+def lookup(name):
+    raise LookupError(name)
+tessavor.prod.gazu = types.SimpleNamespace(
+    project=types.SimpleNamespace(get_project_by_name=lambda name: lookup(name) if name == "gone" else name),
+    shot=types.SimpleNamespace(all_episodes_for_project=lambda name: [{{"id": 1}}] if name == "A" else lookup(name)))
+CALLS = [lambda: p.Filter(["a"], 5), lambda: p.Filter(5, []), lambda: p.Filter([]),
+         lambda: p.load_json(bad), lambda: p.load_json(bad + ".absent"), lambda: p.load_json(),
+         lambda: p.get_episodes("A"), lambda: p.get_episodes("B"), lambda: p.get_episodes("gone"),
+         lambda: p.get_episodes()]
+seen = []
+for call in CALLS + CALLS[::-1]:
+    try:
+        call()
+    except Exception as exc:
+        tb = exc.__traceback__
+        while tb is not None:
+            code = tb.tb_frame.f_code
+            if code.co_filename == {TRACEBACK_FILENAME!r}:
+                seen.append((code.co_name, tb.tb_lineno, code.co_firstlineno, id(code)))
+            tb = tb.tb_next
+os.remove(bad)
+print(json.dumps(seen))
+"""
+
+
+def test_cached_code_objects_keep_their_line_in_any_order():
+    seen = json.loads(run_python(CACHE_CHILD).stdout)
+    assert [entry for entry in seen if entry[1] != entry[2]] == []
+    codes = {}
+    for name, line, _, code in seen:
+        codes.setdefault((name, line), set()).add(code)
+    filter_, load_json, episodes = (f"tessavor.prod.Prod.{m}" for m in ["Filter", "load_json", "get_episodes"])
+    assert sorted(codes) == sorted([(filter_, 96), ("genexpr", 96), (filter_, 95), (filter_, 94), (load_json, 24),
+                                    (load_json, 23), (load_json, 22), (episodes, 55), (episodes, 54),
+                                    (episodes, 53), (episodes, 42)])
+    assert all(len(ids) == 1 for ids in codes.values())  # the second time round, from the cache
 
 
 class Recorder(list):

@@ -1,12 +1,13 @@
 """Class Prod and its method objects: what Python sees of them and how they bind."""
 import inspect
+import json
 import pickle
 import types
 import weakref
 
 import pytest
 
-from conftest import module_entries
+from conftest import module_entries, run_python
 
 D1 = ("\n        Get all episode names for a given project.\n\n        Args:\n"
       "            project_name (str): The name of the project.\n\n        Returns:\n"
@@ -146,6 +147,56 @@ def test_identity_hash_equality_and_weakref(Prod):
     assert f == f and f != g and not (f == g)
     assert hash(f) == object.__hash__(f) and hash(g) == object.__hash__(g)
     assert weakref.ref(f)() is f
+
+
+def test_repr_names_the_qualified_name_and_address(method):
+    text, address = repr(method).rsplit(" ", 1)
+    assert text == "<function Prod.get_project at" and int(address.rstrip(">"), 16) == id(method)
+    method.__qualname__ = "Other.name"
+    assert repr(method).startswith("<function Other.name at 0x")
+
+
+# A method object deleted from the class dies: at once, or through a cycle in its __dict__ at the
+# next collection. Either way its weak references are cleared and their callbacks run.
+DEATH_CHILD = """
+import gc, json, sys, types, weakref
+sys.modules["gazu"] = types.ModuleType("gazu")
+import tessavor.prod
+Prod = tessavor.prod.Prod
+died, report = [], {}
+for name, cycle in [("get_tasks", False), ("get_persons", True)]:
+    f = getattr(Prod, name)
+    if cycle:
+        f.__dict__["self"] = f
+    ref = weakref.ref(f, lambda r, name=name: died.append(name))
+    del f
+    delattr(Prod, name)
+    report[name] = {"before collection": name in died}
+    gc.collect()
+    report[name].update(after=name in died, cleared=ref() is None)
+print(json.dumps(report))
+"""
+
+
+def test_a_deleted_method_object_dies_and_clears_its_weak_references():
+    report = json.loads(run_python(DEATH_CHILD).stdout)
+    assert report == {"get_tasks": {"before collection": True, "after": True, "cleared": True},
+                      "get_persons": {"before collection": False, "after": True, "cleared": True}}
+
+
+def test_the_module_keeps_the_class_for_the_whole_process():
+    report = json.loads(run_python("""
+        import gc, json, sys, types, weakref
+        sys.modules["gazu"] = types.ModuleType("gazu")
+        import tessavor.prod
+        ref = weakref.ref(tessavor.prod.Prod)
+        del tessavor.prod.Prod
+        gc.collect()
+        import tessavor.prod
+        print(json.dumps({"alive": ref() is not None, "global": hasattr(tessavor.prod, "Prod"),
+                          "works": ref().Filter(None, ["ab", "c"], ["a"]) == ["ab"]}))
+    """).stdout)
+    assert report == {"alive": True, "global": False, "works": True}
 
 
 @pytest.mark.parametrize("name, line, argcount, varnames, doc", METHODS, ids=NAMES)

@@ -10,7 +10,7 @@ import tracemalloc
 import types
 
 import pytest
-from hypothesis import given, settings
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 from conftest import module_entries
@@ -20,16 +20,53 @@ class Parts(tuple):
     """The same parts, walked through the general path."""
 
 
-TEXT = st.text(alphabet="ab_01é€𝄞", max_size=10)
-
-
 def model(string, substr):
     return [s for s in string if any(p in s for p in substr)]
 
 
+# Every boundary the matcher has: its table for code points below 256 and the sorted one above, the
+# three widths of str, lone surrogates (and a pair of them, which is no astral character), astral ones.
+CHARS = st.sampled_from("ab\x00\x7f\x80\xfe\xff\u0100\u0101\u0102\u07ff\ud7ff\ud800\udbff\udc00\udfff"
+                        "\ue000\uffff\U00010000\U0001f600\U0010ffff")
+
+
+def slice_of(draw, pool):
+    text = draw(st.sampled_from(pool))
+    start = draw(st.integers(0, len(text)))
+    return text[start:draw(st.integers(start, len(text)))]
+
+
+@st.composite
+def matcher_inputs(draw):
+    """Items and parts on the matcher's path (8 items or more, 64 item-part pairs or more, exact strs).
+    Parts are often pieces of items or of earlier parts, so that parts sit inside parts; some items
+    start like a part and then go elsewhere, where only a shorter part inside it can match."""
+    items = draw(st.lists(st.text(CHARS, max_size=8), min_size=8, max_size=24))
+    parts = []
+    for _ in range(draw(st.integers(-(-64 // len(items)), 12))):
+        pool = draw(st.sampled_from([items, parts or items, None]))
+        parts.append((pool and slice_of(draw, pool)) or draw(st.text(CHARS, min_size=1, max_size=4)))
+    for _ in range(draw(st.integers(0, 4))):
+        part = draw(st.sampled_from(parts))
+        items.append(part[:draw(st.integers(0, len(part)))] + draw(st.text(CHARS, max_size=3)))
+    return items, parts
+
+
+NESTED = (["ab", "xab", "abx", "b", "abc", "a", "c", "bc"] * 4, ["abc", "b"])
+LOW_HIGH = (["\xff", "\u0101", "a\u0102", "\xff\u0100", "b"] * 7, ["\u0100", "\u0101\u0101"])
+ASTRAL = (["\ud800\udc00", "\U00010000", "\udbff", "x\U0010ffff"] * 4, ["\U00010000", "\udc00\ud800", "\U0010ffff", "\udbff"])
+EMPTY = (["", "a", "\U0001f600"] * 3, ["zz", ""] * 4)
+
+
 @settings(max_examples=300, deadline=None)
-@given(names=st.lists(TEXT, max_size=40), frags=st.lists(TEXT, max_size=12))
-def test_matcher_agrees_with_the_general_path(Prod, names, frags):
+@given(matcher_inputs())
+@example(NESTED)
+@example(LOW_HIGH)
+@example(ASTRAL)
+@example(EMPTY)
+def test_matcher_agrees_with_the_general_path(Prod, inputs):
+    names, frags = inputs
+    assert len(names) >= 8 and len(names) * len(frags) >= 64  # the matcher's path, not the pairwise one
     expected = model(names, frags)
     for string, substr in [(names, frags), (tuple(names), tuple(frags)), (names, Parts(frags))]:
         got = Prod.Filter(None, string, substr)

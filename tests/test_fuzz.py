@@ -54,7 +54,7 @@ class Walker:
 
 
 EXC = st.sampled_from([None, ValueError, StopIteration, SubStop])
-TEXT = st.text(st.sampled_from("a\xe9\u0101\U0001f600"), max_size=3)
+TEXT = st.text(st.sampled_from("a\xe9\xff\u0100\u0101\ud800\U0001f600"), max_size=3)
 SCALAR = st.one_of(TEXT, st.binary(max_size=3), st.integers(-1, 300), st.none())
 ANSWERS = [0, 1, "", "x", [], [0], None, 2.5, BAD_BOOL, ValueError, StopIteration, SubStop]
 ITEM = TEXT | st.one_of(

@@ -14,6 +14,7 @@ def entries(exc):
     out, tb = [], exc.__traceback__
     while tb is not None:
         if tb.tb_frame.f_code.co_filename == FILENAME:
+            assert tb.tb_frame.f_code.co_firstlineno == tb.tb_lineno
             out.append((tb.tb_frame.f_code.co_name, tb.tb_lineno))
         tb = tb.tb_next
     return out
@@ -143,6 +144,26 @@ def test_missing_json_fails_at_line_2_after_storing_gazu():
     )
     line2 = [("init tessavor.prod", 2)]
     assert res == dict(plain=line2, kept=line2, gazu=True, json=False, cls=False)
+
+
+def test_a_second_module_object_is_not_executed():
+    res = run_child(
+        """
+        import importlib.util
+        spec = importlib.util.find_spec("tessavor.prod")
+        first, second = importlib.util.module_from_spec(spec), importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(first)
+        failed = None
+        try:
+            spec.loader.exec_module(second)
+        except RuntimeError as exc:
+            failed = [str(exc), entries(exc)]
+        print(repr(dict(failed=failed, distinct=first is not second, entry=sys.modules["tessavor.prod"] is first,
+                        second="Prod" in vars(second), works=first.Prod.Filter(None, ["ab"], ["a"]) == ["ab"])))
+        """
+    )
+    assert res == dict(failed=["Module 'prod' has already been imported. Re-initialisation is not supported.", []],
+                       distinct=True, entry=True, second=False, works=True)
 
 
 def test_stub_gazu_is_used_without_finders_or_import_hook():

@@ -175,6 +175,10 @@ FAILURES = {
         answers_for(m, raising(ValueError("next"))), ValueError, ("next",), w[0]),
     "record without name": lambda m, c, w: w and (
         answers_for(m, [{"name": "a"}, {"id": 1}]), KeyError, ("name",), w[1]),
+    "record without name in a tuple": lambda m, c, w: w and (
+        answers_for(m, ({"name": "a"}, {"id": 1})), KeyError, ("name",), w[1]),
+    "record without name from a generator": lambda m, c, w: w and (
+        answers_for(m, (r for r in [{"name": "a"}, {"id": 1}])), KeyError, ("name",), w[1]),
     "record not subscriptable": lambda m, c, w: w and (
         answers_for(m, [{"name": "a"}, 5]), TypeError, ("'int' object is not subscriptable",), w[1]),
 }

@@ -80,6 +80,8 @@ class Parts(list):  # not an exact list: each item's test calls iter() on it
     pass
 
 NAMES = ['sh010_anim', 'sh020_comp', 'sh030_anim', 'x', 'ANIM'] * 3
+# Enough items and parts for the matcher; the tuple at the end hands over to the general path.
+MATCHED = [f"sh{i:03}_{['anim', 'comp', 'lay\u0101'][i % 3]}" for i in range(20)] + [('x',)]
 
 def plain(method, *args, **kwargs):
     return lambda: lambda: getattr(p, method)(*args, **kwargs)
@@ -95,6 +97,8 @@ SCENARIOS.update({
     'construction': construct,
     'load_json': plain('load_json', PATH),
     'Filter list': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(list(NAMES), ['anim', 'comp']),
+    'Filter matcher': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
+        list(MATCHED), ['anim', '\u0101', 'zz\U0001f600', 'comp']),
     'Filter generator': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         (s for s in NAMES), Parts(['anim', 'comp'])),
     'extra_keyword': plain('get_shots', extra=1),
@@ -161,7 +165,8 @@ def sweeps():
 
 
 SCENARIOS = ["get_tasks", "get_persons", "get_projects", "get_episodes", "get_sequences", "get_shots",
-             "get_person_by_name", "get_project", "construction", "load_json", "Filter list", "Filter generator",
+             "get_person_by_name", "get_project", "construction", "load_json", "Filter list", "Filter matcher",
+             "Filter generator",
              "extra_keyword", "multiple_values", "count", "unexpected_keyword"]
 
 
