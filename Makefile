@@ -94,9 +94,9 @@ check-wheel: $(VENV)/.tools
 WIN_BUILD := build/windows
 WIN_PYTHON := build/windows-python
 WIN_PYD = $(1)/windows/prod.cp310-win_amd64.pyd
-WIN_WHEEL = dist/tessavor_prod-$(VERSION)-cp310-cp310-win_amd64.whl
-VERSION = $(shell sed -n 's/^version = "\(.*\)"/\1/p' pyproject.toml)
-WINE = WINEPREFIX="$(CURDIR)/build/wine" WINEDEBUG=-all wine
+# Expanded when a recipe runs, after wheel-windows has written it.
+WIN_WHEEL = $(wildcard dist/tessavor_prod-*-cp310-cp310-win_amd64.whl)
+WINE_ENV = WINEPREFIX="$(CURDIR)/build/wine" WINEDEBUG=-all
 # mypy 2 parses with an extension that needs bcryptprimitives.dll, which
 # wine 8 lacks; mypy 1.20 parses in Python.
 WIN_TEST_DEPS := $(filter-out mypy,$(TEST_DEPS)) mypy==1.20.2
@@ -140,8 +140,8 @@ test-windows: wheel-windows $(WIN_PYTHON)/.ready
 	rm -rf $(WIN_PYTHON)/site
 	$(VENV)/bin/python -m pip install --quiet --target $(WIN_PYTHON)/site --platform win_amd64 \
 		--python-version 3.10 --implementation cp --only-binary=:all: $(WIN_WHEEL) $(WIN_TEST_DEPS)
-	set -o pipefail; $(WINE) $(WIN_PYTHON)/python.exe -m pytest -p no:cacheprovider tests \
-		</dev/null 2>&1 | cat; status=$$?; WINEPREFIX="$(CURDIR)/build/wine" wineserver -k || true; exit $$status
+	set -o pipefail; $(WINE_ENV) wine $(WIN_PYTHON)/python.exe -m pytest -p no:cacheprovider tests \
+		</dev/null 2>&1 | cat; status=$$?; $(WINE_ENV) wineserver -k || true; exit $$status
 
 # Formats the C++ sources with the root .clang-format (clang-format from PyPI).
 format: $(VENV)/.tools
