@@ -1,11 +1,12 @@
 """No reference or memory leaks: every method, on success and on each kind of failure.
 
-The counting runs in a fresh interpreter (alone: `python tests/test_leaks.py rows|exit|own`, which
-prints what it measured) in which the main thread is the only one: no server, connection pool or earlier test can allocate while it counts. After a
-warm-up round, each of ROUNDS rounds makes CALLS calls; a leak is growth in every round, of the
-traced memory by at least a byte per call or of some watched object's reference count. Memory
-that a warm-up or a one-off resize leaves behind lands in one round, never in all of them, while
-one small object kept per call lands in each.
+The counting runs in a fresh interpreter (alone: `python tests/test_leaks.py rows|exit|own`
+prints what it measured) whose main thread is its only thread: no server, connection pool or
+earlier test can allocate while it counts. After a warm-up round, each of ROUNDS rounds makes
+CALLS calls; a leak is growth in every round, of the traced memory by at least a byte per call
+or of some watched object's reference count. Memory that a warm-up or a one-off resize leaves
+behind lands in one round, never in all of them, while one small object kept per call lands in
+each.
 """
 import gc
 import io
