@@ -11,10 +11,10 @@ address and serves it until interrupted.
 Everything lives in a fresh temporary folder: the database cluster, Redis's
 working folder, zou's preview and temporary folders and every log. Each
 server listens on 127.0.0.1 on a free port. zou runs from its own venv,
-.venv-zou at the repository's root (`make .venv-zou/.installed` makes it),
-never from the module's. PostgreSQL refuses to run as root, so when this
-runs as root the cluster belongs to the `postgres` user and its programs
-run as that user.
+.venv-zou at the repository's root (`make .venv-zou/.installed` makes it;
+TESSAVOR_ZOU_VENV names another), never from the module's. PostgreSQL
+refuses to run as root, so when this runs as root the cluster belongs to
+the `postgres` user and its programs run as that user.
 
 Every process started here is stopped by its pid, and the folder removed,
 however start-up or the caller's block ends: success, an exception, SIGINT
@@ -42,7 +42,7 @@ from pathlib import Path
 
 HOST = "127.0.0.1"
 ROOT = Path(__file__).resolve().parent.parent
-ZOU_VENV = ROOT / ".venv-zou"
+ZOU_VENV = Path(os.environ.get("TESSAVOR_ZOU_VENV") or ROOT / ".venv-zou")
 ADMIN_EMAIL = "admin@example.com"
 ADMIN_PASSWORD = "tessavor-admin"
 START_TIMEOUT = 120.0  # seconds for each server to answer
@@ -252,6 +252,7 @@ class RealStack:
     def start(self):
         started = time.monotonic()
         self.folder = Path(tempfile.mkdtemp(prefix="tessavor-real-stack-"))
+        self._log(f"folder {self.folder}")
         # The postgres user walks through this folder to its own.
         os.chmod(self.folder, 0o711)
         try:
@@ -320,6 +321,8 @@ def main(argv=None):
     except StackError as exc:
         print(exc, file=sys.stderr)
         return 2
+    except KeyboardInterrupt:  # the stack has stopped what it had started
+        return 128 + signal.SIGINT
     with stack:
         print(stack.api_url, flush=True)
         try:

@@ -9,6 +9,7 @@ answers them: the same field sets and defaults, the same name lookups, the
 same status codes and error bodies.
 """
 
+import functools
 import json
 import re
 import secrets
@@ -98,6 +99,7 @@ def _text(value):
     return "" if value is None else str(value)
 
 
+@functools.lru_cache(maxsize=256)
 def _like(pattern):
     """The server compares names as SQL ILIKE does: % and _ are wildcards."""
     parts = ("." if c == "_" else ".*" if c == "%" else re.escape(c) for c in pattern)
@@ -340,17 +342,25 @@ class Handler(BaseHTTPRequestHandler):
         return filter_records(list(self.server.reference[collection].values()), self.query)
 
     def list_records(self, collection):
-        rows = [shapes.shown(collection, r) for r in self.server.data[collection]]
-        return filter_records(rows, self.query)
+        found = filter_records(self.server.data[collection], self._parent_query(collection))
+        return [shapes.shown(collection, r) for r in found]
+
+    def _parent_query(self, collection):
+        """The query with a sequence's episode or a shot's sequence as its parent_id."""
+        alias = {"sequences": "episode_id", "shots": "sequence_id"}.get(collection)
+        query = dict(self.query)
+        if alias in query:
+            query["parent_id"] = query.pop(alias)
+        return query
 
     def all_shots(self):
         rows = []
-        for shot in self.server.data["shots"]:
+        for shot in filter_records(self.server.data["shots"], self._parent_query("shots")):
             sequence = self.server.records["sequences"].get(shot["parent_id"])
             project = self.server.records["projects"][shot["project_id"]]
             rows.append({**shapes.shown("shots", shot), "project_name": project["name"],
                          "sequence_name": sequence and sequence["name"]})
-        return filter_records(rows, self.query)
+        return rows
 
     def project_children(self, project_id, collection):
         self._record("projects", project_id)
