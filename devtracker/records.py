@@ -33,6 +33,9 @@ PROJECT = {
 PROJECT_CREATED = ("asset_types", "preview_background_files", "status_automations",
                    "task_statuses", "task_types", "team")
 
+# A TV show's creating route also names the episode it starts with.
+TVSHOW_CREATED = ("first_episode_id",)
+
 ENTITY = {
     **_COMMON, "type": None, "name": None, "code": None, "description": "", "shotgun_id": None,
     "canceled": False, "nb_frames": None, "nb_entities_out": 0, "is_casting_standby": False,

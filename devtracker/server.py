@@ -383,9 +383,11 @@ class Handler(BaseHTTPRequestHandler):
             fields[links] = list(body.get(links) or [])
         fields["project_status_id"] = self.server.open_status
         project = self.server.add("projects", fields)
+        answer = self._created("projects", project)
         if project["production_type"] == "tvshow":  # a TV show starts with its first episode
-            self.server.add("episodes", {"name": "E01", "project_id": project["id"]}, self.user["id"])
-        return self._created("projects", project)
+            first = self.server.add("episodes", {"name": "E01", "project_id": project["id"]}, self.user["id"])
+            answer[shapes.TVSHOW_CREATED[0]] = first["id"]
+        return answer
 
     def create_person(self):
         body = self._json_body()
