@@ -11,7 +11,7 @@ address and serves it until interrupted.
 Everything lives in a fresh temporary folder: the database cluster, Redis's
 working folder, zou's preview and temporary folders and every log. Each
 server listens on 127.0.0.1 on a free port. zou runs from its own venv,
-.venv-zou at the repository's root (`make .venv-zou/.installed` makes it;
+.venv-zou at the repository's root (`make test-tracker` makes it;
 TESSAVOR_ZOU_VENV names another), never from the module's. PostgreSQL
 refuses to run as root, so when this runs as root the cluster belongs to
 the `postgres` user and its programs run as that user.
@@ -225,7 +225,7 @@ class RealStack:
         zou, gunicorn = ZOU_VENV / "bin" / "zou", ZOU_VENV / "bin" / "gunicorn"
         if not (zou.exists() and gunicorn.exists()):
             self._fail("find zou", "zou", None,
-                       f"{ZOU_VENV} has no zou and gunicorn (make .venv-zou/.installed makes it)")
+                       f"{ZOU_VENV} has no zou and gunicorn (make test-tracker makes it)")
         env = self._zou_env()
         self._run("zou init-db", zou, self.pg_port, [zou, "init-db"], env=env)
         self._run("zou init-data", zou, self.pg_port, [zou, "init-data"], env=env)

@@ -340,6 +340,6 @@ def test_real_stack_stops_all_it_started(how):
         assert proc.returncode == 2 and out == ""
         assert lines[-1] == (
             "real tracker stack: step 'find zou' failed (zou): /nonexistent/venv-zou has no zou and "
-            "gunicorn (make .venv-zou/.installed makes it)\n")
+            "gunicorn (make test-tracker makes it)\n")
     else:
         assert proc.returncode != 0 and out == ""
