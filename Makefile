@@ -26,6 +26,7 @@ CXX ?= g++
 
 .PHONY: test test-asan test-valgrind demo bench clean check-python check-wheel format \
 	wheels wheel-windows check-windows test-windows windows-toolchain
+.PHONY: test-tracker demo-real bench-real-tracker real-stack-packages
 
 test: $(VENV)/.installed
 	$(VENV)/bin/pytest tests
@@ -147,6 +148,45 @@ test-windows: wheel-windows $(WIN_PYTHON)/.ready
 format: $(VENV)/.tools
 	$(VENV)/bin/python -m pip install --quiet clang-format
 	$(VENV)/bin/clang-format -i module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp
+
+# The real tracker server, zou, in its own venv with CPython 3.12 (else
+# 3.11), found under pyenv as 3.10 is; it runs beside the module, never in
+# its venv. devtracker/real_stack.py starts it with PostgreSQL and Redis.
+ZOU_VERSION := 1.0.97
+PYTHON_ZOU ?= $(shell root=$$(pyenv root 2>/dev/null || echo "$${PYENV_ROOT:-$$HOME/.pyenv}"); \
+	for v in 3.12 3.11; do ls -d "$$root"/versions/$$v.*/bin/python$$v 2>/dev/null | sort -V -r | head -n 1; done | head -n 1)
+ZOU_VENV := .venv-zou
+# Debian's servers that zou needs; PostgreSQL 15 is the version it was checked with.
+REAL_STACK_PACKAGES := postgresql-15 redis-server
+
+real-stack-packages:
+	@command -v redis-server >/dev/null && test -x /usr/lib/postgresql/15/bin/initdb || \
+		{ apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(REAL_STACK_PACKAGES); }
+
+ZOU_STAMP := $(ZOU_VENV)/.zou-$(ZOU_VERSION)
+
+$(ZOU_STAMP):
+	@if [ -z "$(PYTHON_ZOU)" ]; then \
+		echo "error: CPython 3.12 or 3.11 not found under pyenv: needed for the zou venv" >&2; exit 1; fi
+	rm -rf $(ZOU_VENV)
+	$(PYTHON_ZOU) -m venv $(ZOU_VENV)
+	$(ZOU_VENV)/bin/python -m pip install --quiet --upgrade pip
+	$(ZOU_VENV)/bin/python -m pip install --quiet zou==$(ZOU_VERSION)
+	touch $@
+
+# The contract suite on devtracker and on a real stack that the suite starts
+# and stops itself (`make test` runs it on devtracker alone).
+test-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
+	TESSAVOR_TRACKERS=devtracker,zou $(VENV)/bin/pytest -p no:cacheprovider tests/test_contract.py
+
+# The quickstart against a freshly started real stack, stopped afterwards.
+demo-real: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
+	$(VENV)/bin/python examples/demo.py --real
+
+bench-real-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
+	$(VENV)/bin/python bench/real_tracker.py
+
+bench: bench-real-tracker
 
 # Side-by-side benchmark (see bench/bench.py); never part of the tests.
 bench: $(VENV)/.installed
