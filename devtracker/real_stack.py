@@ -27,7 +27,6 @@ and the port.
 import argparse
 import ctypes
 import os
-import pwd
 import shutil
 import signal
 import socket
@@ -39,6 +38,11 @@ import time
 import urllib.error
 import urllib.request
 from pathlib import Path
+
+try:
+    import pwd  # the stack runs on Linux; elsewhere this module only has to import
+except ImportError:
+    pwd = None
 
 HOST = "127.0.0.1"
 ROOT = Path(__file__).resolve().parent.parent
