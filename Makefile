@@ -148,6 +148,9 @@ format: $(VENV)/.tools
 	$(VENV)/bin/python -m pip install --quiet clang-format
 	$(VENV)/bin/clang-format -i module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp
 
-# Side-by-side benchmark (see bench/bench.py); never part of the tests.
+# Side-by-side benchmarks (see bench/bench.py and bench/filter_grid.py); never part of the
+# tests. The libraries Filter is compared with are installed for them alone.
 bench: $(VENV)/.installed
+	$(VENV)/bin/python -m pip install --quiet -r bench/requirements.txt
 	$(VENV)/bin/python bench/bench.py
+	$(VENV)/bin/python bench/filter_grid.py
