@@ -23,7 +23,8 @@ public:
     bool allocate(Py_ssize_t count)
     {
         PyMem_Free(data_);
-        data_ = static_cast<T *>(PyMem_Calloc(static_cast<size_t>(count > 0 ? count : 1), sizeof(T)));
+        data_ =
+            static_cast<T *>(PyMem_Calloc(static_cast<size_t>(count > 0 ? count : 1), sizeof(T)));
         if (data_ == nullptr) {
             PyErr_NoMemory();
             return false;

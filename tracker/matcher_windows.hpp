@@ -29,8 +29,7 @@ private:
 
     bool insert(PyObject *part, int32_t index);
     template <typename Char> bool scan(const Char *data, Py_ssize_t length) const;
-    template <typename Char>
-    bool holds(uint64_t hash, Py_ssize_t length, const Char *window) const;
+    template <typename Char> bool holds(uint64_t hash, Py_ssize_t length, const Char *window) const;
 
     const PartList *parts_ = nullptr;
     Buffer<Slot> slots_;

@@ -97,8 +97,8 @@ SubstringMatcher::Strategy SubstringMatcher::choose(Py_ssize_t text_length, Py_s
     }
     if (dense_entries > 0) {
         double step = dense_entries * 4 > kCacheBytes ? kDenseFarStep : kDenseStep;
-        double dense = kDenseEntry * static_cast<double>(dense_entries) +
-                       kDenseTriePoint * total + step * text;
+        double dense = kDenseEntry * static_cast<double>(dense_entries) + kDenseTriePoint * total +
+                       step * text;
         if (dense < best_cost) {
             best = Strategy::kDense;
         }
