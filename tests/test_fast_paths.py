@@ -82,7 +82,7 @@ WIDE = [chr(0x4E00 + i) for i in range(3000)]
 
 @st.composite
 def large_inputs(draw):
-    """Items and a few thousand parts drawn from a seed: parts cut from the items (so that they
+    """Items and about a thousand parts drawn from a seed: parts cut from the items (so that they
     match) or drawn afresh, of one, two or forty lengths (so that each way of matching is taken); items of all three str widths, some of
     them a part's beginning followed by something else."""
     rng = random.Random(draw(st.integers(0, 2**32)))
@@ -95,10 +95,10 @@ def large_inputs(draw):
         return "".join(rng.choice(alphabet) for _ in range(size))
 
     # With many lengths, enough text that the automaton pays for its build.
-    count = rng.randrange(300, 700) * (4 if len(lengths) > 2 else 1)
+    count = rng.randrange(150, 400) * (3 if len(lengths) > 2 else 1)
     items = [text(rng.randrange(0, 50)) for _ in range(count)]
     parts = []
-    for _ in range(rng.randrange(1500, 3000)):
+    for _ in range(rng.randrange(600, 1200)):
         length = rng.choice(lengths)
         source = rng.choice(items)
         if len(source) >= length and rng.random() < 0.3:
@@ -112,7 +112,7 @@ def large_inputs(draw):
     return items, parts
 
 
-@settings(max_examples=40, deadline=None)
+@settings(max_examples=25, deadline=None)
 @given(large_inputs())
 def test_large_part_sets_agree_with_the_general_path(Prod, inputs):
     names, frags = inputs
@@ -124,12 +124,13 @@ def test_large_part_sets_agree_with_the_general_path(Prod, inputs):
 
 
 def test_parts_far_beyond_a_full_table(Prod):
-    """100,000 parts of eight code points, and as many of forty lengths; checked window by window."""
+    """100,000 parts of eight code points; 10,000 of forty lengths against more text. Half of the
+    parts are of wide code points that no item holds. Checked window by window."""
     rng = random.Random(11)
-    items = ["".join(rng.choice("abcd\u0101") for _ in range(30)) for _ in range(2000)]
-    for lengths in ([8], range(6, 46)):
-        frags = ["".join(rng.choice("abcdwxyz\u0101\u0102") for _ in range(rng.choice(lengths)))
-                 for _ in range(100_000)]
+    alphabets = ["abcdwxyz\u0101\u0102", WIDE[:500]]
+    for lengths, count, names in (([8], 100_000, 2000), (range(6, 46), 10_000, 5000)):
+        items = ["".join(rng.choice("abcd\u0101") for _ in range(30)) for _ in range(names)]
+        frags = ["".join(rng.choice(alphabets[i % 2]) for _ in range(rng.choice(lengths))) for i in range(count)]
         known = set(frags)
         expected = [s for s in items if any(s[i:i + n] in known for n in lengths for i in range(len(s) - n + 1))]
         assert 0 < len(expected) < len(items) / 2
