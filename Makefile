@@ -37,7 +37,7 @@ demo: $(VENV)/.installed
 test-asan: $(ASAN_VENV)/.installed
 	$(ASAN_ENV) $(ASAN_VENV)/bin/pytest -p no:cacheprovider tests
 
-# Memcheck over the in-process tests (about 3 minutes); see valgrind/run.sh.
+# Memcheck over the in-process tests (about 5 minutes); see valgrind/run.sh.
 test-valgrind: $(VENV)/.installed
 	valgrind/run.sh $(VENV)/bin/python
 

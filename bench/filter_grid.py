@@ -23,7 +23,9 @@ import json
 import random
 import subprocess
 import sys
+import tempfile
 import time
+from pathlib import Path
 
 import ahocorasick
 import ahocorasick_rs
@@ -136,11 +138,12 @@ print(json.dumps({{'growth': status('VmHWM') - before, 'chars': sum(map(len, fra
 
 
 def peak_growth(fragments, names, variant, lengths):
-    from pathlib import Path
-
     code = MEMORY_CHILD.format(here=str(Path(__file__).resolve().parent), fragments=fragments,
                                names=names, variant=variant, lengths=lengths)
-    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    # From a neutral folder: `-c` puts the current folder first on sys.path, and the source tree's
+    # `tessavor` folder must not hide the installed package.
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
+                          cwd=tempfile.gettempdir())
     return json.loads(proc.stdout)
 
 
