@@ -38,7 +38,7 @@ demo: $(VENV)/.installed
 test-asan: $(ASAN_VENV)/.installed
 	$(ASAN_ENV) $(ASAN_VENV)/bin/pytest -p no:cacheprovider tests
 
-# Memcheck over the in-process tests (about 3 minutes); see valgrind/run.sh.
+# Memcheck over the in-process tests (about 5 minutes); see valgrind/run.sh.
 test-valgrind: $(VENV)/.installed
 	valgrind/run.sh $(VENV)/bin/python
 
@@ -188,6 +188,9 @@ bench-real-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
 
 bench: bench-real-tracker
 
-# Side-by-side benchmark (see bench/bench.py); never part of the tests.
+# Side-by-side benchmarks (see bench/bench.py and bench/filter_grid.py); never part of the
+# tests. The libraries Filter is compared with are installed for them alone.
 bench: $(VENV)/.installed
+	$(VENV)/bin/python -m pip install --quiet -r bench/requirements.txt
 	$(VENV)/bin/python bench/bench.py
+	$(VENV)/bin/python bench/filter_grid.py

@@ -1,11 +1,12 @@
 """The fast paths give exactly the answers of the general ones.
 
-Filter uses a multi-pattern matcher for exact lists or tuples of exact strs;
+Filter uses a multi-pattern matcher for exact lists, tuples, sets or frozensets of exact strs;
 a subclass of tuple as `substr` takes the general path (a fresh iterator per
 item) with the same parts. gazu's attribute chain is remembered while the
 dictionaries it was read from are unchanged.
 """
 import itertools
+import random
 import tracemalloc
 import types
 
@@ -26,8 +27,9 @@ def model(string, substr):
 
 # Every boundary the matcher has: its table for code points below 256 and the sorted one above, the
 # three widths of str, lone surrogates (and a pair of them, which is no astral character), astral ones.
-CHARS = st.sampled_from("ab\x00\x7f\x80\xfe\xff\u0100\u0101\u0102\u07ff\ud7ff\ud800\udbff\udc00\udfff"
-                        "\ue000\uffff\U00010000\U0001f600\U0010ffff")
+BOUNDARY = ("ab\x00\x7f\x80\xfe\xff\u0100\u0101\u0102\u07ff\ud7ff\ud800\udbff\udc00\udfff"
+            "\ue000\uffff\U00010000\U0001f600\U0010ffff")
+CHARS = st.sampled_from(BOUNDARY)
 
 
 def slice_of(draw, pool):
@@ -73,6 +75,94 @@ def test_matcher_agrees_with_the_general_path(Prod, inputs):
         assert got == expected and all(a is b for a, b in zip(got, expected))
 
 
+# Thousands of distinct wide code points: too many columns for a full table, so that large part sets
+# are served by window hashing (few part lengths) or by the automaton with hashed edges (many).
+WIDE = [chr(0x4E00 + i) for i in range(3000)]
+
+
+@st.composite
+def large_inputs(draw):
+    """Items and about a thousand parts drawn from a seed: parts cut from the items (so that they
+    match) or drawn afresh, of one, two or forty lengths (so that each way of matching is taken); items of all three str widths, some of
+    them a part's beginning followed by something else."""
+    rng = random.Random(draw(st.integers(0, 2**32)))
+    lengths = draw(st.sampled_from([[3], [2, 5], list(range(1, 41))]))
+    hot = rng.sample(WIDE, 40) + list(BOUNDARY)
+    alphabets = [hot, BOUNDARY, "ab\xe9", hot + ["\U0001f600"]]
+
+    def text(size):
+        alphabet = rng.choice(alphabets)
+        return "".join(rng.choice(alphabet) for _ in range(size))
+
+    # With many lengths, enough text that the automaton pays for its build.
+    count = rng.randrange(150, 400) * (3 if len(lengths) > 2 else 1)
+    items = [text(rng.randrange(0, 50)) for _ in range(count)]
+    parts = []
+    for _ in range(rng.randrange(600, 1200)):
+        length = rng.choice(lengths)
+        source = rng.choice(items)
+        if len(source) >= length and rng.random() < 0.3:
+            start = rng.randrange(len(source) - length + 1)
+            parts.append(source[start:start + length])
+        else:
+            parts.append("".join(rng.choice(WIDE) for _ in range(length)))
+    for _ in range(50):
+        part = rng.choice(parts)
+        items.append(part[:rng.randrange(len(part))] + text(3))
+    return items, parts
+
+
+@settings(max_examples=25, deadline=None)
+@given(large_inputs())
+def test_large_part_sets_agree_with_the_general_path(Prod, inputs):
+    names, frags = inputs
+    expected = Prod.Filter(None, names, Parts(frags))
+    assert 0 < len(expected) < len(names)
+    for substr in [frags, tuple(frags), set(frags), frozenset(frags)]:
+        got = Prod.Filter(None, names, substr)
+        assert got == expected and all(a is b for a, b in zip(got, expected))
+
+
+def test_parts_far_beyond_a_full_table(Prod):
+    """100,000 parts of eight code points; 10,000 of forty lengths against more text. Half of the
+    parts are of wide code points that no item holds. Checked window by window."""
+    rng = random.Random(11)
+    alphabets = ["abcdwxyz\u0101\u0102", WIDE[:500]]
+    for lengths, count, names in (([8], 100_000, 2000), (range(6, 46), 10_000, 5000)):
+        items = ["".join(rng.choice("abcd\u0101") for _ in range(30)) for _ in range(names)]
+        frags = ["".join(rng.choice(alphabets[i % 2]) for _ in range(rng.choice(lengths))) for i in range(count)]
+        known = set(frags)
+        expected = [s for s in items if any(s[i:i + n] in known for n in lengths for i in range(len(s) - n + 1))]
+        assert 0 < len(expected) < len(items) / 2
+        for substr in (frags, known):
+            assert Prod.Filter(None, items, substr) == expected
+
+
+class Recorded(set):
+    """A set whose own iterator is what the general path must call, once per item tested."""
+    calls = 0
+
+    def __iter__(self):
+        Recorded.calls += 1
+        return iter(["k003", "k007"])
+
+
+def test_sets_of_strs(Prod):
+    # Each item holds exactly one part: losing any part while reading the set loses its item.
+    keys = [f"k{i:03d}" for i in range(40)]
+    items = [f"x{k}\u0101" for k in keys] + ["k", "x\U0001f600"]
+    for substr in (set(keys), frozenset(keys)):
+        assert Prod.Filter(None, items, substr) == items[:40]
+    assert Prod.Filter(None, items, {"", "zz"}) == items
+    Recorded.calls = 0
+    assert Prod.Filter(None, items, Recorded(keys)) == [items[3], items[7]]
+    assert Recorded.calls == len(items)
+    with pytest.raises(TypeError) as info:
+        Prod.Filter(None, ["q" * 9] * 10, set(keys) | {5})
+    assert str(info.value) == "'in <string>' requires string as left operand, not int"
+    assert module_entries(info.value) == [("tessavor.prod.Prod.Filter", 96), ("genexpr", 96)]
+
+
 NAMES = [f"sq{i % 7}_sh{i:03d}" for i in range(30)]
 FRAGS = ["sh00", "sh02", "zz", "x", "w", "e", "r", "t"]
 
@@ -95,7 +185,7 @@ def test_mixed_inputs_leave_the_matcher(Prod, string, substr, exc, message):
     assert module_entries(info.value) == [("tessavor.prod.Prod.Filter", 96), ("genexpr", 96)]
 
 
-def test_parts_too_many_for_a_matcher_are_tested_one_by_one(Prod):
+def test_parts_of_many_distinct_code_points(Prod):
     frags = ["".join(chr(0x4E00 + (i * 7 + j) % 3000) for j in range(10)) for i in range(3000)]
     names = [frags[5][2:8], "x" + frags[2999] + "y", "nothing"] * 4
     assert Prod.Filter(None, names, frags) == model(names, frags)

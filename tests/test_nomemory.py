@@ -36,9 +36,18 @@ def outcome_of(call):
     except Exception as exc:
         return exc
 
+def entries_of(exc):  # (function name, line) of the module's traceback entries, outermost first
+    tb, found = exc.__traceback__, []
+    while tb is not None:
+        code = tb.tb_frame.f_code
+        if code.co_filename.startswith('tessavor') and code.co_filename.endswith('prod.py'):
+            found.append([code.co_name, tb.tb_lineno])
+        tb = tb.tb_next
+    return found
+
 def sweep(make, key):
     attempts = memory_errors = clean_run = 0
-    bad = []
+    bad, entries = [], []
     expected = key(outcome_of(make()))
     while clean_run < 20:
         call, outcome = make(), None  # the last outcome's traceback must not die in the window
@@ -52,11 +61,13 @@ def sweep(make, key):
         attempts += 1
         if type(outcome) is MemoryError or is_lock_failure(outcome):
             memory_errors, clean_run = memory_errors + 1, 0
+            if entries_of(outcome) not in entries:
+                entries.append(entries_of(outcome))
             continue
         clean_run += 1
         if key(outcome) != expected:
             bad.append((attempts - 1, repr(outcome)))
-    return {'attempts': attempts, 'memory_errors': memory_errors, 'bad': bad,
+    return {'attempts': attempts, 'memory_errors': memory_errors, 'bad': bad, 'entries': entries,
             'after': key(outcome_of(make())) == expected, 'expected': repr(expected)[:60]}
 """
 
@@ -82,6 +93,12 @@ class Parts(list):  # not an exact list: each item's test calls iter() on it
 NAMES = ['sh010_anim', 'sh020_comp', 'sh030_anim', 'x', 'ANIM'] * 3
 # Enough items and parts for the matcher; the tuple at the end hands over to the general path.
 MATCHED = [f"sh{i:03}_{['anim', 'comp', 'lay\u0101'][i % 3]}" for i in range(20)] + [('x',)]
+# Thousands of distinct code points, too many for a full table: parts of one length are matched
+# by window hashing, parts of thirty lengths (and enough text) by the automaton with hashed edges.
+WIDE = lambda i: chr(0x4e00 + i % 3000)
+ONE_LENGTH = [WIDE(3 * i) + WIDE(3 * i + 1) + WIDE(3 * i + 2) for i in range(800)]
+MANY_LENGTHS = ["".join(WIDE(7 * i + j) for j in range(1 + i % 30)) for i in range(200)]
+WIDE_ITEMS = [f"{i:02}" + ONE_LENGTH[i * 7 % 800][i % 2:] + MANY_LENGTHS[i][1:] + "\U0001f600" * (i % 3) for i in range(200)]
 
 def plain(method, *args, **kwargs):
     return lambda: lambda: getattr(p, method)(*args, **kwargs)
@@ -99,6 +116,12 @@ SCENARIOS.update({
     'Filter list': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(list(NAMES), ['anim', 'comp']),
     'Filter matcher': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         list(MATCHED), ['anim', '\u0101', 'zz\U0001f600', 'comp']),
+    'Filter matcher set': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
+        list(MATCHED), {'anim', '\u0101', 'zz\U0001f600', 'comp'}),
+    'Filter window hashing': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
+        list(WIDE_ITEMS[:40]) + [('x',)], list(ONE_LENGTH)),
+    'Filter hashed edges': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
+        list(WIDE_ITEMS) + [('x',)], frozenset(MANY_LENGTHS)),
     'Filter generator': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         (s for s in NAMES), Parts(['anim', 'comp'])),
     'extra_keyword': plain('get_shots', extra=1),
@@ -166,6 +189,7 @@ def sweeps():
 
 SCENARIOS = ["get_tasks", "get_persons", "get_projects", "get_episodes", "get_sequences", "get_shots",
              "get_person_by_name", "get_project", "construction", "load_json", "Filter list", "Filter matcher",
+             "Filter matcher set", "Filter window hashing", "Filter hashed edges",
              "Filter generator",
              "extra_keyword", "multiple_values", "count", "unexpected_keyword"]
 
@@ -175,6 +199,12 @@ def test_each_failed_allocation_gives_memory_error_or_the_answer(sweeps, scenari
     result = sweeps[scenario]
     assert result["bad"] == [] and result["after"], result["expected"]
     assert result["attempts"] > 10 and result["memory_errors"] >= 1
+    if scenario.startswith("Filter"):
+        name = "tessavor.prod.Prod.Filter"
+        filter_entries = [[[name, line]] for line in (94, 95)] + [[[name, 96], ["genexpr", 96]]]
+        assert result["entries"] and all(e in filter_entries for e in result["entries"]), result["entries"]
+    if "matcher" in scenario or "hashing" in scenario or "edges" in scenario:
+        assert [[name, 94]] in result["entries"]  # the matcher's own allocations
 
 
 def test_each_failed_allocation_of_the_import_fails_it_cleanly():

@@ -73,29 +73,56 @@ bool exact_sequence(PyObject *obj)
     return PyList_CheckExact(obj) || PyTuple_CheckExact(obj);
 }
 
-bool all_exact_str(PyObject *parts)
+// The shapes of `substr` the matcher may serve. For each, reading every
+// part up front, in any order, gives what the item test would find:
+// - an exact list or tuple: read by position, no Python code runs;
+// - an exact set or frozenset: its own iterator runs no Python code (the
+//   elements are only read, not hashed or compared), and nothing else can
+//   change the set while the matcher runs.
+// With every part an exact str, `part in item` for an exact str item is a
+// plain substring search that calls no Python code and cannot fail, so the
+// answer (some part is in the item) depends neither on the order of the
+// parts nor on where the test would have stopped, and no traceback entry
+// is ever added along the way. Anything else, a subclass included, takes
+// the general path, whose iterator and containment calls may run code.
+bool matcher_shape(PyObject *obj)
 {
-    for (Py_ssize_t j = 0; j < Py_SIZE(parts); ++j) {
-        if (!PyUnicode_CheckExact(sequence_item(parts, j))) {
-            return false;
-        }
-    }
-    return true;
+    return exact_sequence(obj) || PyAnySet_CheckExact(obj);
 }
 
-// The matcher's path: exact lists or tuples, every part an exact str. It
-// serves the leading items that are exact strs; no Python code runs while
-// it does, so neither sequence can change meanwhile. Returns the index of
+Py_ssize_t part_count(PyObject *substr)
+{
+    return exact_sequence(substr) ? Py_SIZE(substr) : PySet_GET_SIZE(substr);
+}
+
+// Code points in the leading exact, ready str items: what the matcher will
+// scan, as far as it can tell before scanning.
+Py_ssize_t leading_text_length(PyObject *string)
+{
+    Py_ssize_t total = 0;
+    for (Py_ssize_t i = 0; i < Py_SIZE(string); ++i) {
+        PyObject *item = sequence_item(string, i);
+        if (!PyUnicode_CheckExact(item) || !PyUnicode_IS_READY(item)) {
+            break;
+        }
+        total += PyUnicode_GET_LENGTH(item);
+    }
+    return total;
+}
+
+// The matcher's path: an exact list or tuple of items, parts of a shape
+// that matcher_shape accepts and that are all exact strs. It serves the
+// leading items that are exact strs; no Python code runs while it does, so
+// neither `string` nor `substr` can change meanwhile. Returns the index of
 // the first item it did not serve, or -1 on failure.
 Py_ssize_t match_leading_strs(PyObject *result, PyObject *string, PyObject *substr)
 {
     Py_ssize_t count = Py_SIZE(string);
-    if (count < kMatcherMinItems || count * Py_SIZE(substr) < kMatcherMinPairs ||
-        !all_exact_str(substr)) {
+    if (count < kMatcherMinItems || count * part_count(substr) < kMatcherMinPairs) {
         return 0;
     }
     SubstringMatcher matcher;
-    int built = matcher.build(substr);
+    int built = matcher.build(substr, leading_text_length(string));
     if (built < 0) {
         return fail_status(kFilterName, kSetupLine);
     }
@@ -130,7 +157,7 @@ PyObject *filter(PyObject *const *args)
         return fail_at(kFilterName, kWalkLine);
     }
     Py_ssize_t start = 0;
-    if (exact_sequence(string) && exact_sequence(substr)) {
+    if (exact_sequence(string) && matcher_shape(substr)) {
         start = match_leading_strs(result.get(), string, substr);
         if (start < 0) {
             return nullptr;

@@ -1,0 +1,130 @@
+// What the matcher's strategies share: the parts as one array of borrowed
+// exact strs, buffers of PyMem memory that free themselves, and reading a
+// code point whatever the str's storage width.
+#ifndef TESSAVOR_TRACKER_MATCHER_PARTS_HPP
+#define TESSAVOR_TRACKER_MATCHER_PARTS_HPP
+
+#include <stdint.h>
+
+#include "module/ref.hpp"
+
+namespace tessavor::tracker {
+
+// A zero-filled array from PyMem_Calloc, freed with its owner. allocate()
+// sets MemoryError when it fails (PyMem_Calloc also refuses a count whose
+// size in bytes overflows).
+template <typename T> class Buffer {
+public:
+    Buffer() = default;
+    ~Buffer() { PyMem_Free(data_); }
+    Buffer(const Buffer &) = delete;
+    Buffer &operator=(const Buffer &) = delete;
+
+    bool allocate(Py_ssize_t count)
+    {
+        PyMem_Free(data_);
+        data_ =
+            static_cast<T *>(PyMem_Calloc(static_cast<size_t>(count > 0 ? count : 1), sizeof(T)));
+        if (data_ == nullptr) {
+            PyErr_NoMemory();
+            return false;
+        }
+        return true;
+    }
+    void reset()
+    {
+        PyMem_Free(data_);
+        data_ = nullptr;
+    }
+    T &operator[](Py_ssize_t i) { return data_[i]; }
+    const T &operator[](Py_ssize_t i) const { return data_[i]; }
+    T *get() const { return data_; }
+
+private:
+    T *data_ = nullptr;
+};
+
+// The parts, each a ready, non-empty exact str, borrowed from the container
+// Filter was given: no Python code runs while the matcher lives, so the
+// container cannot change under it.
+struct PartList {
+    Buffer<PyObject *> items;
+    Py_ssize_t count = 0;
+    Py_ssize_t total = 0; // code points over all parts
+    Py_ssize_t longest = 0;
+};
+
+inline Py_ssize_t part_length(PyObject *part)
+{
+    return PyUnicode_GET_LENGTH(part);
+}
+
+inline Py_UCS4 part_char(PyObject *part, Py_ssize_t i)
+{
+    return PyUnicode_READ(PyUnicode_KIND(part), PyUnicode_DATA(part), i);
+}
+
+// Whether `part` holds exactly the `length` code points at `text`.
+template <typename Char, typename PartChar>
+bool same_chars(const PartChar *part, const Char *text, Py_ssize_t length)
+{
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        if (static_cast<Py_UCS4>(part[i]) != static_cast<Py_UCS4>(text[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <typename Char> bool part_equals(PyObject *part, const Char *text, Py_ssize_t length)
+{
+    if (part_length(part) != length) {
+        return false;
+    }
+    switch (PyUnicode_KIND(part)) {
+    case PyUnicode_1BYTE_KIND:
+        return same_chars(PyUnicode_1BYTE_DATA(part), text, length);
+    case PyUnicode_2BYTE_KIND:
+        return same_chars(PyUnicode_2BYTE_DATA(part), text, length);
+    default:
+        return same_chars(PyUnicode_4BYTE_DATA(part), text, length);
+    }
+}
+
+// Calls `scan(const Char *data, Py_ssize_t length)` with the storage of
+// `item`, a ready str, at its own width.
+template <typename Scan> bool scan_str(PyObject *item, Scan &&scan)
+{
+    Py_ssize_t length = PyUnicode_GET_LENGTH(item);
+    switch (PyUnicode_KIND(item)) {
+    case PyUnicode_1BYTE_KIND:
+        return scan(PyUnicode_1BYTE_DATA(item), length);
+    case PyUnicode_2BYTE_KIND:
+        return scan(PyUnicode_2BYTE_DATA(item), length);
+    default:
+        return scan(PyUnicode_4BYTE_DATA(item), length);
+    }
+}
+
+// The smallest power of two that is at least `count` (and at least 2).
+inline Py_ssize_t power_of_two_at_least(Py_ssize_t count)
+{
+    Py_ssize_t size = 2;
+    while (size < count) {
+        size *= 2;
+    }
+    return size;
+}
+
+inline int log2_of(Py_ssize_t power)
+{
+    int bits = 0;
+    while ((Py_ssize_t(1) << bits) < power) {
+        ++bits;
+    }
+    return bits;
+}
+
+} // namespace tessavor::tracker
+
+#endif
