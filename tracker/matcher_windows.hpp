@@ -12,6 +12,10 @@ namespace tessavor::tracker {
 
 class WindowHash {
 public:
+    // Parts up to this long are hashed by packing their code points a byte
+    // apart, which one-byte text reads a window at a time.
+    static constexpr Py_ssize_t kPackedMax = 8;
+
     // `lengths` distinct part lengths among `parts`. Returns 0, or -1 with
     // MemoryError set. `parts` must outlive the matcher.
     int build(const PartList &parts, Py_ssize_t lengths);
@@ -29,12 +33,15 @@ private:
 
     bool insert(PyObject *part, int32_t index);
     template <typename Char> bool scan(const Char *data, Py_ssize_t length) const;
+    template <typename Char> bool scan_packed(const Char *data, Py_ssize_t length) const;
     template <typename Char> bool holds(uint64_t hash, Py_ssize_t length, const Char *window) const;
+    template <typename Char> bool in_slots(uint64_t key, Py_ssize_t length, const Char *window) const;
 
     const PartList *parts_ = nullptr;
     Buffer<Slot> slots_;
     Buffer<Length> lengths_; // ascending
     Py_ssize_t length_count_ = 0;
+    bool packed_ = false; // windows hash by packing: no part is longer than kPackedMax
     int slot_shift_ = 0;
     Py_ssize_t slot_mask_ = 0;
     // One bit per hash prefix, set for the parts' hashes: most windows that

@@ -23,6 +23,7 @@ constexpr double kDenseFarStep = 4.0;   // the same, table far larger than the c
 constexpr double kWindowPart = 25.0;    // one part into the hash set
 constexpr double kWindowPoint = 2.0;    // hashing one code point of a part
 constexpr double kWindowStep = 4.5;     // one window of an item, per part length
+constexpr double kPackedStep = 2.0;     // the same, windows read whole (no part over 8)
 constexpr double kSparsePoint = 50.0;   // one code point of a part into the automaton
 constexpr double kSparseStep = 40.0;    // one code point of an item
 constexpr Py_ssize_t kCacheBytes = Py_ssize_t(1) << 20;
@@ -85,7 +86,8 @@ SubstringMatcher::Strategy SubstringMatcher::choose(Py_ssize_t text_length, Py_s
     double text = static_cast<double>(text_length);
     double total = static_cast<double>(parts_.total);
     double windows = kWindowPart * static_cast<double>(parts_.count) + kWindowPoint * total +
-                     kWindowStep * static_cast<double>(lengths) * text;
+                     (parts_.longest <= WindowHash::kPackedMax ? kPackedStep : kWindowStep) *
+                         static_cast<double>(lengths) * text;
     Strategy best = Strategy::kWindows;
     double best_cost = windows;
     if (parts_.total < SparseAutomaton::kMaxStates) {
