@@ -138,6 +138,30 @@ def test_parts_far_beyond_a_full_table(Prod):
             assert Prod.Filter(None, items, substr) == expected
 
 
+def test_short_parts_over_one_byte_text_at_every_offset(Prod):
+    """Thousands of parts no longer than eight against one-byte items of every length up to 20,
+    each part placed at the start, the middle and the very end. Parts of wide code points pack
+    to the same number as some one-byte windows ("\u0100a" as "\x00b"): those windows must not
+    match."""
+    rng = random.Random(8)
+    frags = ["".join(chr(rng.randrange(1, 256)) for _ in range(rng.randrange(3, 9))) for _ in range(3000)]
+    frags += ["\u0100a", "\u0101\u0100\u0102", "\u0200"]
+    items = []
+    for length in range(21):
+        for _ in range(6):
+            items.append("".join(chr(rng.randrange(1, 256)) for _ in range(length)))
+        for frag in frags[:40]:
+            if len(frag) <= length:
+                at = rng.choice([0, (length - len(frag)) // 2, length - len(frag)])
+                base = items[-1]
+                items.append(base[:at] + frag + base[at + len(frag):])
+    items += ["x\x00by", "\x00b", "\x01\x00\x02\x01", "\x00\x02"]
+    expected = [s for s in items if any(f in s for f in frags)]
+    assert 0 < len(expected) < len(items) - 100
+    assert Prod.Filter(None, items, frags) == expected
+    assert [s for s in items[-4:] if s in expected] == []
+
+
 class Recorded(set):
     """A set whose own iterator is what the general path must call, once per item tested."""
     calls = 0
