@@ -76,21 +76,6 @@ bool same_chars(const PartChar *part, const Char *text, Py_ssize_t length)
     return true;
 }
 
-template <typename Char> bool part_equals(PyObject *part, const Char *text, Py_ssize_t length)
-{
-    if (part_length(part) != length) {
-        return false;
-    }
-    switch (PyUnicode_KIND(part)) {
-    case PyUnicode_1BYTE_KIND:
-        return same_chars(PyUnicode_1BYTE_DATA(part), text, length);
-    case PyUnicode_2BYTE_KIND:
-        return same_chars(PyUnicode_2BYTE_DATA(part), text, length);
-    default:
-        return same_chars(PyUnicode_4BYTE_DATA(part), text, length);
-    }
-}
-
 // Calls `scan(const Char *data, Py_ssize_t length)` with the storage of
 // `item`, a ready str, at its own width.
 template <typename Scan> bool scan_str(PyObject *item, Scan &&scan)
@@ -104,6 +89,13 @@ template <typename Scan> bool scan_str(PyObject *item, Scan &&scan)
     default:
         return scan(PyUnicode_4BYTE_DATA(item), length);
     }
+}
+
+template <typename Char> bool part_equals(PyObject *part, const Char *text, Py_ssize_t length)
+{
+    return scan_str(part, [text, length](auto *data, Py_ssize_t n) {
+        return n == length && same_chars(data, text, length);
+    });
 }
 
 // The smallest power of two that is at least `count` (and at least 2).

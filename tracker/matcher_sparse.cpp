@@ -100,6 +100,19 @@ int SparseAutomaton::build_trie(const PartList &parts)
     return 0;
 }
 
+// The state reached from `state` on `c`: its child on `c`, else that of
+// the nearest state along its failure links that has one, else the root.
+inline int32_t SparseAutomaton::advance(int32_t state, Py_UCS4 c) const
+{
+    for (;;) {
+        int32_t next = child(state, c);
+        if (next != 0 || state == 0) {
+            return next;
+        }
+        state = fail_[state];
+    }
+}
+
 // The failure link of a state is the longest proper suffix of its prefix
 // that is itself a prefix; a state accepts when that suffix does. States
 // come in order of depth, so their parents' links are known.
@@ -108,19 +121,7 @@ void SparseAutomaton::link_failures()
     for (int32_t state = 1; state < states_; ++state) {
         int32_t parent = static_cast<int32_t>(edge_[state] >> kCharBits);
         Py_UCS4 c = static_cast<Py_UCS4>(edge_[state] & kCharMask);
-        int32_t link = 0;
-        if (parent != 0) {
-            for (int32_t s = fail_[parent];; s = fail_[s]) {
-                int32_t next = child(s, c);
-                if (next != 0) {
-                    link = next;
-                    break;
-                }
-                if (s == 0) {
-                    break;
-                }
-            }
-        }
+        int32_t link = parent == 0 ? 0 : advance(fail_[parent], c);
         fail_[state] = link;
         accepting_[state] |= accepting_[link];
     }
@@ -130,18 +131,7 @@ template <typename Char> bool SparseAutomaton::scan(const Char *data, Py_ssize_t
 {
     int32_t state = 0;
     for (Py_ssize_t i = 0; i < length; ++i) {
-        Py_UCS4 c = data[i];
-        for (;;) {
-            int32_t next = child(state, c);
-            if (next != 0) {
-                state = next;
-                break;
-            }
-            if (state == 0) {
-                break;
-            }
-            state = fail_[state];
-        }
+        state = advance(state, data[i]);
         if (accepting_[state]) {
             return true;
         }

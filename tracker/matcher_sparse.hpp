@@ -24,6 +24,7 @@ private:
     void link_failures();
     int32_t child(int32_t state, Py_UCS4 c) const;
     int32_t add_child(int32_t state, Py_UCS4 c);
+    int32_t advance(int32_t state, Py_UCS4 c) const;
     template <typename Char> bool scan(const Char *data, Py_ssize_t length) const;
 
     int32_t states_ = 0;

@@ -28,8 +28,6 @@ public:
     // Whether some part occurs in `item`, a ready exact str.
     bool matches(PyObject *item) const;
 
-    Strategy strategy() const { return strategy_; }
-
 private:
     int collect(PyObject *parts);
     Strategy choose(Py_ssize_t text_length, Py_ssize_t lengths, Py_ssize_t dense_entries) const;
