@@ -1,8 +1,11 @@
+import json
 import os
 import subprocess
 import sys
 import tempfile
 import textwrap
+import urllib.error
+import urllib.request
 
 import pytest
 
@@ -61,6 +64,21 @@ def run_python(code, *, check=True, env=None, timeout=120):
             f"subprocess failed ({proc.returncode}):\nstdout:\n{proc.stdout}\nstderr:\n{proc.stderr}"
         )
     return proc
+
+
+def request_json(url, method=None, body=None, authorization=None, timeout=30):
+    """(status, parsed JSON body) of one raw request to a tracker's API."""
+    headers = {"Content-Type": "application/json"}
+    if authorization is not None:
+        headers["Authorization"] = authorization
+    data = body if body is None or isinstance(body, bytes) else json.dumps(body).encode()
+    req = urllib.request.Request(url, data, headers, method=method)
+    try:
+        with urllib.request.urlopen(req, timeout=timeout) as resp:
+            return resp.status, json.loads(resp.read())
+    except urllib.error.HTTPError as err:
+        with err:
+            return err.code, json.loads(err.read())
 
 
 @pytest.fixture(scope="session")

@@ -13,15 +13,13 @@ import signal
 import subprocess
 import sys
 import traceback
-import urllib.error
-import urllib.request
 from pathlib import Path
 
 import gazu
 import pytest
 import requests
 
-from conftest import TRACEBACK_FILENAME, module_entries
+from conftest import TRACEBACK_FILENAME, module_entries, request_json
 from devtracker import production, real_stack, records, start
 
 TRACKERS = os.environ.get("TESSAVOR_TRACKERS", "devtracker").split(",")
@@ -85,7 +83,7 @@ PROJECT_NAMES = [name for name, *_ in production.PROJECTS]
 
 
 def test_every_method_answers_what_gazu_answers(logged_in, tracker):
-    values = json.loads(Path(logged_in.crenditial and tracker.credentials_path).read_text(encoding="utf-8"))
+    values = json.loads(Path(tracker.credentials_path).read_text(encoding="utf-8"))
     assert logged_in.crenditial == values
     assert [getattr(logged_in, k) for k in values] == list(values.values())
     assert (gazu.get_host(), gazu.get_event_host()) == (tracker.api_url, tracker.event_url)
@@ -212,18 +210,7 @@ def test_failed_login_propagates_from_init(Prod, tracker, tmp_path, failure, exc
 
 
 def http(tracker, method, path, body=None, authorization=None):
-    """(status, parsed JSON body) of one raw request to the API."""
-    headers = {"Content-Type": "application/json"}
-    if authorization is not None:
-        headers["Authorization"] = authorization
-    data = body if body is None or isinstance(body, bytes) else json.dumps(body).encode()
-    req = urllib.request.Request(tracker.api_url + path, data, headers, method=method)
-    try:
-        with urllib.request.urlopen(req, timeout=30) as resp:
-            return resp.status, json.loads(resp.read())
-    except urllib.error.HTTPError as err:
-        with err:
-            return err.code, json.loads(err.read())
+    return request_json(tracker.api_url + path, method, body, authorization)
 
 
 NOT_FOUND = ("404 Not Found: The requested URL was not found on the server. If you entered the URL "

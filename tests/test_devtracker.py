@@ -12,6 +12,7 @@ from pathlib import Path
 import gazu
 import pytest
 
+from conftest import request_json
 from devtracker import start
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -42,18 +43,8 @@ def names(records, key="name"):
 
 
 def call(server, path, body=None, token=None, method=None):
-    """(status, parsed JSON body) of one raw request to the API."""
-    headers = {"Content-Type": "application/json"}
-    if token is not None:
-        headers["Authorization"] = "Bearer " + token
-    data = body if body is None or isinstance(body, bytes) else json.dumps(body).encode()
-    req = urllib.request.Request(server.api_url + path, data, headers, method=method)
-    try:
-        with urllib.request.urlopen(req, timeout=10) as resp:
-            return resp.status, json.loads(resp.read())
-    except urllib.error.HTTPError as err:
-        with err:
-            return err.code, json.loads(err.read())
+    return request_json(server.api_url + path, method, body, None if token is None else "Bearer " + token,
+                        timeout=10)
 
 
 def test_server_attributes_and_stop(server):
