@@ -10,7 +10,7 @@ PYENV_VERSIONS := $(shell root=$$(pyenv root 2>/dev/null || echo "$${PYENV_ROOT:
 PYTHON310 ?= $(shell for p in $$(command -v python3.10 2>/dev/null) $(PYENV_VERSIONS); do \
 	"$$p" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 10))' 2>/dev/null && { echo "$$p"; break; }; done)
 
-SOURCES := meson.build pyproject.toml $(wildcard module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp tessavor/*)
+SOURCES := meson.build pyproject.toml $(wildcard matcher/*.cpp matcher/*.hpp module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp tessavor/*)
 TEST_DEPS := pytest hypothesis mypy
 
 VENV := .venv

@@ -3,12 +3,14 @@
 #include "module/errors.hpp"
 #include "module/traceback.hpp"
 #include "tracker/bodies.hpp"
-#include "tracker/substring_matcher.hpp"
+#include "matcher/substring_matcher.hpp"
 #include "tracker/walk.hpp"
 
 namespace tessavor::tracker {
 
 namespace {
+
+using matcher::SubstringMatcher;
 
 const char kFilterName[] = "tessavor.prod.Prod.Filter";
 const char kTestName[] = "genexpr";
@@ -122,12 +124,13 @@ Py_ssize_t match_leading_strs(PyObject *result, PyObject *string, PyObject *subs
         return 0;
     }
     SubstringMatcher matcher;
-    int built = matcher.build(substr, leading_text_length(string));
-    if (built < 0) {
+    switch (matcher.build(substr, leading_text_length(string))) {
+    case SubstringMatcher::Built::kFailed:
         return fail_status(kFilterName, kSetupLine);
-    }
-    if (built == 0) {
+    case SubstringMatcher::Built::kNotAllStrs:
         return 0;
+    case SubstringMatcher::Built::kReady:
+        break;
     }
     Py_ssize_t i = 0;
     for (; i < count; ++i) {

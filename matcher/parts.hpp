@@ -1,14 +1,14 @@
 // What the matcher's strategies share: the parts as one array of borrowed
 // exact strs, buffers of PyMem memory that free themselves, and reading a
 // code point whatever the str's storage width.
-#ifndef TESSAVOR_TRACKER_MATCHER_PARTS_HPP
-#define TESSAVOR_TRACKER_MATCHER_PARTS_HPP
+#ifndef TESSAVOR_MATCHER_PARTS_HPP
+#define TESSAVOR_MATCHER_PARTS_HPP
 
 #include <stdint.h>
 
 #include "module/ref.hpp"
 
-namespace tessavor::tracker {
+namespace tessavor::matcher {
 
 // A zero-filled array from PyMem_Calloc, freed with its owner. allocate()
 // sets MemoryError when it fails (PyMem_Calloc also refuses a count whose
@@ -52,7 +52,12 @@ struct PartList {
     Py_ssize_t count = 0;
     Py_ssize_t total = 0; // code points over all parts
     Py_ssize_t longest = 0;
+    Buffer<Py_ssize_t> lengths; // the distinct part lengths, ascending
+    Py_ssize_t length_count = 0;
 };
+
+// Spreads a 64-bit key before its top bits pick a slot (Fibonacci hashing).
+constexpr uint64_t kMix = 0x9e3779b97f4a7c15ull;
 
 inline Py_ssize_t part_length(PyObject *part)
 {
@@ -117,6 +122,6 @@ inline int log2_of(Py_ssize_t power)
     return bits;
 }
 
-} // namespace tessavor::tracker
+} // namespace tessavor::matcher
 
 #endif

@@ -2,12 +2,12 @@
 // code point of the item. The table has a row per state and a column per
 // distinct code point of the parts, so it suits parts that are few or made
 // of few distinct code points.
-#ifndef TESSAVOR_TRACKER_MATCHER_DENSE_HPP
-#define TESSAVOR_TRACKER_MATCHER_DENSE_HPP
+#ifndef TESSAVOR_MATCHER_DENSE_HPP
+#define TESSAVOR_MATCHER_DENSE_HPP
 
-#include "tracker/matcher_parts.hpp"
+#include "matcher/parts.hpp"
 
-namespace tessavor::tracker {
+namespace tessavor::matcher {
 
 class DenseAutomaton {
 public:
@@ -38,6 +38,6 @@ private:
     Buffer<int32_t> table_;
 };
 
-} // namespace tessavor::tracker
+} // namespace tessavor::matcher
 
 #endif

@@ -1,8 +1,8 @@
-#include "tracker/matcher_dense.hpp"
+#include "matcher/dense.hpp"
 
 #include <stdlib.h>
 
-namespace tessavor::tracker {
+namespace tessavor::matcher {
 
 namespace {
 
@@ -175,4 +175,4 @@ bool DenseAutomaton::matches(PyObject *item) const
     return scan_str(item, [this](auto *data, Py_ssize_t length) { return scan(data, length); });
 }
 
-} // namespace tessavor::tracker
+} // namespace tessavor::matcher

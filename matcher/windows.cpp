@@ -1,15 +1,14 @@
-#include "tracker/matcher_windows.hpp"
+#include "matcher/windows.hpp"
 
 #include <cstring>
 
-namespace tessavor::tracker {
+namespace tessavor::matcher {
 
 namespace {
 
 // The rolling hash is the polynomial sum of c[i] * kBase^(L-1-i), modulo
 // 2^64; kMix spreads it before its top bits pick a slot and a filter bit.
 constexpr uint64_t kBase = 0x100000001b3ull;
-constexpr uint64_t kMix = 0x9e3779b97f4a7c15ull;
 
 inline uint64_t mixed(uint64_t hash, Py_ssize_t length)
 {
@@ -49,33 +48,27 @@ inline uint64_t load8(const Py_UCS1 *at)
 
 } // namespace
 
-int WindowHash::build(const PartList &parts, Py_ssize_t lengths)
+int WindowHash::build(const PartList &parts)
 {
     parts_ = &parts;
     Py_ssize_t capacity = power_of_two_at_least(parts.count + parts.count / 2);
     Py_ssize_t filter_bits = power_of_two_at_least(parts.count * 32 > 64 ? parts.count * 32 : 64);
-    Buffer<unsigned char> seen;
     if (!slots_.allocate(capacity) || !filter_.allocate(filter_bits / 64) ||
-        !lengths_.allocate(lengths) || !seen.allocate(parts.longest + 1)) {
+        !lengths_.allocate(parts.length_count)) {
         return -1;
     }
     slot_shift_ = 64 - log2_of(capacity);
     slot_mask_ = capacity - 1;
     filter_shift_ = 64 - log2_of(filter_bits);
 
-    for (Py_ssize_t i = 0; i < parts.count; ++i) {
-        seen[part_length(parts.items[i])] = 1;
-    }
     packed_ = parts.longest <= kPackedMax;
-    length_count_ = 0;
-    for (Py_ssize_t length = 1; length <= parts.longest; ++length) {
-        if (seen[length]) {
-            uint64_t power = 1;
-            for (Py_ssize_t k = 0; k < length; ++k) {
-                power *= kBase;
-            }
-            lengths_[length_count_++] = Length{length, power};
+    for (Py_ssize_t k = 0; k < parts.length_count; ++k) {
+        Py_ssize_t length = parts.lengths[k];
+        uint64_t power = 1;
+        for (Py_ssize_t i = 0; i < length; ++i) {
+            power *= kBase;
         }
+        lengths_[k] = Length{length, power};
     }
     for (Py_ssize_t i = 0; i < parts.count; ++i) {
         insert(parts.items[i], static_cast<int32_t>(i));
@@ -149,7 +142,7 @@ template <typename Char> bool WindowHash::scan(const Char *data, Py_ssize_t leng
     if (packed_) {
         return scan_packed(data, length);
     }
-    for (Py_ssize_t k = 0; k < length_count_; ++k) {
+    for (Py_ssize_t k = 0; k < parts_->length_count; ++k) {
         Py_ssize_t width = lengths_[k].length;
         if (width > length) {
             break;
@@ -174,7 +167,7 @@ template <typename Char> bool WindowHash::scan(const Char *data, Py_ssize_t leng
 
 template <typename Char> bool WindowHash::scan_packed(const Char *data, Py_ssize_t length) const
 {
-    for (Py_ssize_t k = 0; k < length_count_; ++k) {
+    for (Py_ssize_t k = 0; k < parts_->length_count; ++k) {
         Py_ssize_t width = lengths_[k].length;
         Py_ssize_t i = 0;
         if constexpr (sizeof(Char) == 1) {
@@ -210,4 +203,4 @@ bool WindowHash::matches(PyObject *item) const
     return scan_str(item, [this](auto *data, Py_ssize_t length) { return scan(data, length); });
 }
 
-} // namespace tessavor::tracker
+} // namespace tessavor::matcher

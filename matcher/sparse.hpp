@@ -3,12 +3,12 @@
 // links followed where a transition is missing. Memory is a few words per
 // code point of the parts, whatever the parts are; a scan takes amortised
 // constant time per code point of the item.
-#ifndef TESSAVOR_TRACKER_MATCHER_SPARSE_HPP
-#define TESSAVOR_TRACKER_MATCHER_SPARSE_HPP
+#ifndef TESSAVOR_MATCHER_SPARSE_HPP
+#define TESSAVOR_MATCHER_SPARSE_HPP
 
-#include "tracker/matcher_parts.hpp"
+#include "matcher/parts.hpp"
 
-namespace tessavor::tracker {
+namespace tessavor::matcher {
 
 class SparseAutomaton {
 public:
@@ -40,6 +40,6 @@ private:
     int32_t root_low_[256] = {}; // the root's transitions on code points below 256
 };
 
-} // namespace tessavor::tracker
+} // namespace tessavor::matcher
 
 #endif

@@ -3,12 +3,12 @@
 // hit confirmed by comparing the code points. A scan costs the item's length
 // times the number of distinct part lengths, so this suits parts of few
 // lengths, however many parts there are.
-#ifndef TESSAVOR_TRACKER_MATCHER_WINDOWS_HPP
-#define TESSAVOR_TRACKER_MATCHER_WINDOWS_HPP
+#ifndef TESSAVOR_MATCHER_WINDOWS_HPP
+#define TESSAVOR_MATCHER_WINDOWS_HPP
 
-#include "tracker/matcher_parts.hpp"
+#include "matcher/parts.hpp"
 
-namespace tessavor::tracker {
+namespace tessavor::matcher {
 
 class WindowHash {
 public:
@@ -16,9 +16,9 @@ public:
     // apart, which one-byte text reads a window at a time.
     static constexpr Py_ssize_t kPackedMax = 8;
 
-    // `lengths` distinct part lengths among `parts`. Returns 0, or -1 with
-    // MemoryError set. `parts` must outlive the matcher.
-    int build(const PartList &parts, Py_ssize_t lengths);
+    // Returns 0, or -1 with MemoryError set. `parts` must outlive the
+    // matcher.
+    int build(const PartList &parts);
     bool matches(PyObject *item) const;
 
 private:
@@ -35,13 +35,13 @@ private:
     template <typename Char> bool scan(const Char *data, Py_ssize_t length) const;
     template <typename Char> bool scan_packed(const Char *data, Py_ssize_t length) const;
     template <typename Char> bool holds(uint64_t hash, Py_ssize_t length, const Char *window) const;
-    template <typename Char> bool in_slots(uint64_t key, Py_ssize_t length, const Char *window) const;
+    template <typename Char>
+    bool in_slots(uint64_t key, Py_ssize_t length, const Char *window) const;
 
     const PartList *parts_ = nullptr;
     Buffer<Slot> slots_;
-    Buffer<Length> lengths_; // ascending
-    Py_ssize_t length_count_ = 0;
-    bool packed_ = false; // windows hash by packing: no part is longer than kPackedMax
+    Buffer<Length> lengths_; // as parts_->lengths: ascending
+    bool packed_ = false;    // windows hash by packing: no part is longer than kPackedMax
     int slot_shift_ = 0;
     Py_ssize_t slot_mask_ = 0;
     // One bit per hash prefix, set for the parts' hashes: most windows that
@@ -50,6 +50,6 @@ private:
     int filter_shift_ = 0;
 };
 
-} // namespace tessavor::tracker
+} // namespace tessavor::matcher
 
 #endif

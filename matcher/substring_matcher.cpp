@@ -1,8 +1,6 @@
-#include "tracker/substring_matcher.hpp"
+#include "matcher/substring_matcher.hpp"
 
-#include "tracker/walk.hpp"
-
-namespace tessavor::tracker {
+namespace tessavor::matcher {
 
 namespace {
 
@@ -31,14 +29,14 @@ constexpr Py_ssize_t kCacheBytes = Py_ssize_t(1) << 20;
 } // namespace
 
 // Takes the parts into parts_. Which shapes may be read here, with no
-// Python code running and no effect on what Filter answers, is filter.cpp's
+// Python code running and no effect on what Filter answers, is Filter's
 // concern: this only reads exact lists, tuples, sets and frozensets.
-int SubstringMatcher::collect(PyObject *parts)
+SubstringMatcher::Collected SubstringMatcher::collect(PyObject *parts)
 {
     bool sequence = PyList_CheckExact(parts) || PyTuple_CheckExact(parts);
     Py_ssize_t count = sequence ? Py_SIZE(parts) : PySet_GET_SIZE(parts);
     if (!parts_.items.allocate(count)) {
-        return -1;
+        return Collected::kFailed;
     }
     Ref iterator;
     if (!sequence) {
@@ -47,29 +45,29 @@ int SubstringMatcher::collect(PyObject *parts)
         // given back at once.
         iterator = Ref::steal(PyObject_GetIter(parts));
         if (!iterator) {
-            return -1;
+            return Collected::kFailed;
         }
     }
     bool has_empty = false;
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject *part;
         if (sequence) {
-            part = sequence_item(parts, i);
+            part = PySequence_Fast_ITEMS(parts)[i];
         } else {
             Ref next = Ref::steal(PyIter_Next(iterator.get()));
             if (!next) {
                 if (PyErr_Occurred()) {
-                    return -1;
+                    return Collected::kFailed;
                 }
                 break; // not expected: nothing can change the set meanwhile
             }
             part = next.get();
         }
         if (!PyUnicode_CheckExact(part)) {
-            return 0;
+            return Collected::kNotAllStrs;
         }
         if (PyUnicode_READY(part) < 0) {
-            return -1;
+            return Collected::kFailed;
         }
         Py_ssize_t length = part_length(part);
         has_empty = has_empty || length == 0;
@@ -77,17 +75,42 @@ int SubstringMatcher::collect(PyObject *parts)
         parts_.total += length;
         parts_.longest = length > parts_.longest ? length : parts_.longest;
     }
-    return has_empty ? 2 : 1;
+    return has_empty ? Collected::kHasEmpty : Collected::kNonEmpty;
 }
 
-SubstringMatcher::Strategy SubstringMatcher::choose(Py_ssize_t text_length, Py_ssize_t lengths,
+// Lists the distinct part lengths of parts_, ascending. Returns 0, or -1
+// with MemoryError set.
+int SubstringMatcher::list_lengths()
+{
+    Buffer<unsigned char> seen;
+    if (!seen.allocate(parts_.longest + 1)) {
+        return -1;
+    }
+    Py_ssize_t distinct = 0;
+    for (Py_ssize_t i = 0; i < parts_.count; ++i) {
+        unsigned char &mark = seen[part_length(parts_.items[i])];
+        distinct += !mark;
+        mark = 1;
+    }
+    if (!parts_.lengths.allocate(distinct)) {
+        return -1;
+    }
+    for (Py_ssize_t length = 1; length <= parts_.longest; ++length) {
+        if (seen[length]) {
+            parts_.lengths[parts_.length_count++] = length;
+        }
+    }
+    return 0;
+}
+
+SubstringMatcher::Strategy SubstringMatcher::choose(Py_ssize_t text_length,
                                                     Py_ssize_t dense_entries) const
 {
     double text = static_cast<double>(text_length);
     double total = static_cast<double>(parts_.total);
     double windows = kWindowPart * static_cast<double>(parts_.count) + kWindowPoint * total +
                      (parts_.longest <= WindowHash::kPackedMax ? kPackedStep : kWindowStep) *
-                         static_cast<double>(lengths) * text;
+                         static_cast<double>(parts_.length_count) * text;
     Strategy best = Strategy::kWindows;
     double best_cost = windows;
     if (parts_.total < SparseAutomaton::kMaxStates) {
@@ -108,42 +131,37 @@ SubstringMatcher::Strategy SubstringMatcher::choose(Py_ssize_t text_length, Py_s
     return best;
 }
 
-int SubstringMatcher::build(PyObject *parts, Py_ssize_t text_length)
+SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text_length)
 {
-    int collected = collect(parts);
-    if (collected <= 0) {
-        return collected;
-    }
-    if (collected == 2) {
+    switch (collect(parts)) {
+    case Collected::kFailed:
+        return Built::kFailed;
+    case Collected::kNotAllStrs:
+        return Built::kNotAllStrs;
+    case Collected::kHasEmpty:
         // An empty part is in every str.
         strategy_ = Strategy::kAlways;
-        return 1;
+        return Built::kReady;
+    case Collected::kNonEmpty:
+        break;
     }
-    Buffer<unsigned char> seen;
-    if (!seen.allocate(parts_.longest + 1)) {
-        return -1;
+    if (list_lengths() < 0) {
+        return Built::kFailed;
     }
-    Py_ssize_t lengths = 0;
-    for (Py_ssize_t i = 0; i < parts_.count; ++i) {
-        unsigned char &mark = seen[part_length(parts_.items[i])];
-        lengths += !mark;
-        mark = 1;
-    }
-    seen.reset();
     // Classifying code points costs a sort of the parts' code points: only
     // where a table could be small enough at all (two columns at least).
     Py_ssize_t dense_entries = 0;
     Py_ssize_t limit = dense_entry_limit(parts_.total);
     if ((parts_.total + 1) * 2 <= limit) {
         if (dense_.classify(parts_) < 0) {
-            return -1;
+            return Built::kFailed;
         }
         dense_entries = dense_.table_entries(parts_);
         if (dense_entries > limit) {
             dense_entries = 0;
         }
     }
-    strategy_ = choose(text_length, lengths, dense_entries);
+    strategy_ = choose(text_length, dense_entries);
     int rc;
     switch (strategy_) {
     case Strategy::kDense:
@@ -153,10 +171,10 @@ int SubstringMatcher::build(PyObject *parts, Py_ssize_t text_length)
         rc = sparse_.build(parts_);
         break;
     default:
-        rc = windows_.build(parts_, lengths);
+        rc = windows_.build(parts_);
         break;
     }
-    return rc < 0 ? -1 : 1;
+    return rc < 0 ? Built::kFailed : Built::kReady;
 }
 
 bool SubstringMatcher::matches(PyObject *item) const
@@ -175,4 +193,4 @@ bool SubstringMatcher::matches(PyObject *item) const
     }
 }
 
-} // namespace tessavor::tracker
+} // namespace tessavor::matcher

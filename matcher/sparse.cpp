@@ -1,12 +1,11 @@
-#include "tracker/matcher_sparse.hpp"
+#include "matcher/sparse.hpp"
 
-namespace tessavor::tracker {
+namespace tessavor::matcher {
 
 namespace {
 
 constexpr int kCharBits = 21;
 constexpr uint64_t kCharMask = (uint64_t(1) << kCharBits) - 1;
-constexpr uint64_t kMix = 0x9e3779b97f4a7c15ull;
 
 inline uint64_t edge_key(int32_t state, Py_UCS4 c)
 {
@@ -144,4 +143,4 @@ bool SparseAutomaton::matches(PyObject *item) const
     return scan_str(item, [this](auto *data, Py_ssize_t length) { return scan(data, length); });
 }
 
-} // namespace tessavor::tracker
+} // namespace tessavor::matcher
