@@ -58,26 +58,31 @@ int keyword_equals(PyObject *param, PyObject *key)
     return PyObject_IsTrue(equal.get());
 }
 
-// Position of `param` in `kwnames`: identity first, then equality. -1 when
-// absent, -2 when a comparison raised.
-Py_ssize_t find_keyword(PyObject *param, PyObject *kwnames)
+// What looking for a name among names found.
+enum class Search { kFound, kAbsent, kFailed };
+
+// Looks for `param` in `kwnames`, identity first, then equality; on kFound
+// `position` is its index.
+Search find_keyword(PyObject *param, PyObject *kwnames, Py_ssize_t &position)
 {
     Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t j = 0; j < count; ++j) {
         if (PyTuple_GET_ITEM(kwnames, j) == param) {
-            return j;
+            position = j;
+            return Search::kFound;
         }
     }
     for (Py_ssize_t j = 0; j < count; ++j) {
         int eq = keyword_equals(param, PyTuple_GET_ITEM(kwnames, j));
         if (eq < 0) {
-            return -2;
+            return Search::kFailed;
         }
         if (eq) {
-            return j;
+            position = j;
+            return Search::kFound;
         }
     }
-    return -1;
+    return Search::kAbsent;
 }
 
 // Content equality of a str keyword with a parameter name, without __eq__.
@@ -90,26 +95,27 @@ int same_content(PyObject *key, PyObject *param)
     return cmp == 0;
 }
 
-// Index of the parameter among [first, last) that `key` names: identity,
-// or content when `by_content`; -1 when none, -2 on error.
-int match_parameter(const MethodSpec &method, PyObject *key, int first, int last, bool by_content)
+// Looks for the parameter among [first, last) that `key` names: by
+// identity, or by content when `by_content`; on kFound `index` is its
+// index.
+Search match_parameter(const MethodSpec &method, PyObject *key, int first, int last,
+                       bool by_content, int &index)
 {
     for (int i = first; i < last; ++i) {
         PyObject *param = parameter_name(method, i);
-        if (key == param) {
-            return i;
-        }
-        if (by_content) {
-            int same = same_content(key, param);
+        int same = key == param;
+        if (!same && by_content) {
+            same = same_content(key, param);
             if (same < 0) {
-                return -2;
+                return Search::kFailed;
             }
-            if (same) {
-                return i;
-            }
+        }
+        if (same) {
+            index = i;
+            return Search::kFound;
         }
     }
-    return -1;
+    return Search::kAbsent;
 }
 
 // Keyword names left over once every parameter is bound: each must name a
@@ -124,28 +130,28 @@ int bind_surplus_keywords(const MethodSpec &method, Py_ssize_t nargs, PyObject *
     Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t j = 0; j < count; ++j) {
         PyObject *key = PyTuple_GET_ITEM(kwnames, j);
-        int same = match_parameter(method, key, n, argc, false);
-        if (same >= 0) {
-            values[same] = kwvalues[j];
+        int index = 0;
+        if (match_parameter(method, key, n, argc, false, index) == Search::kFound) {
+            values[index] = kwvalues[j];
             continue;
         }
         if (!PyUnicode_Check(key)) {
             raise_format(PyExc_TypeError, "%.200s() keywords must be strings", method.name);
             return binding_failed(method);
         }
-        int later = match_parameter(method, key, n, argc, true);
-        if (later == -2) {
+        Search later = match_parameter(method, key, n, argc, true, index);
+        if (later == Search::kFailed) {
             return binding_failed(method);
         }
-        if (later >= 0) {
-            values[later] = kwvalues[j];
+        if (later == Search::kFound) {
+            values[index] = kwvalues[j];
             continue;
         }
-        int earlier = match_parameter(method, key, 0, n, true);
-        if (earlier == -2) {
+        Search earlier = match_parameter(method, key, 0, n, true, index);
+        if (earlier == Search::kFailed) {
             return binding_failed(method);
         }
-        if (earlier >= 0) {
+        if (earlier == Search::kFound) {
             raise_format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
                          method.name, key);
         } else {
@@ -181,12 +187,14 @@ int bind_arguments(const MethodSpec &method, PyObject *const *args, Py_ssize_t n
     PyObject *const *kwvalues = args + nargs;
     Py_ssize_t remaining = PyTuple_GET_SIZE(kwnames);
     for (int i = static_cast<int>(nargs); i < argc; ++i) {
-        Py_ssize_t j = find_keyword(parameter_name(method, i), kwnames);
-        if (j == -2) {
+        Py_ssize_t j = 0;
+        switch (find_keyword(parameter_name(method, i), kwnames, j)) {
+        case Search::kFailed:
             return binding_failed(method);
-        }
-        if (j < 0) {
+        case Search::kAbsent:
             return count_error(method, i);
+        case Search::kFound:
+            break;
         }
         values[i] = kwvalues[j];
         --remaining;

@@ -29,8 +29,8 @@ int build_class(const char *init_funcname)
                 return fail_status(init_funcname, method.first_line);
             }
         }
-        Ref function = Ref::steal(
-            new_method_function(method, state.module_dict, state.code[method.index], doc.get()));
+        Ref function = Ref::steal(new_method_function(method, state.module_dict,
+                                                      state.code[method.index], doc.get()));
         if (!function || PyObject_SetItem(ns.get(), names.*method.name_str, function.get()) < 0) {
             return fail_status(init_funcname, method.first_line);
         }
@@ -43,7 +43,7 @@ int build_class(const char *init_funcname)
     }
     // The module owns the class until the process ends, whatever becomes of
     // its global `Prod`.
-    replace_slot(state.prod_class, cls.release());
+    Py_XSETREF(state.prod_class, cls.release());
     return 0;
 }
 

@@ -22,19 +22,6 @@ int raise_message(PyObject *type, const char *message)
     return raise_with(type, PyUnicode_FromString(message));
 }
 
-void fetch_normalized(PyObject **type, PyObject **value, PyObject **tb)
-{
-    PyErr_Fetch(type, value, tb);
-    PyErr_NormalizeException(type, value, tb);
-    if (*value == nullptr) {
-        Py_INCREF(Py_None);
-        *value = Py_None;
-    }
-    if (*tb != nullptr && PyExceptionInstance_Check(*value)) {
-        PyException_SetTraceback(*value, *tb);
-    }
-}
-
 int raise_format(PyObject *type, const char *format, ...)
 {
     va_list args;
@@ -42,6 +29,34 @@ int raise_format(PyObject *type, const char *format, ...)
     PyObject *message = PyUnicode_FromFormatV(format, args);
     va_end(args);
     return raise_with(type, message);
+}
+
+FetchedError::FetchedError(Form form) noexcept
+{
+    PyErr_Fetch(&type_, &value_, &tb_);
+    if (form == kAsIs) {
+        return;
+    }
+    PyErr_NormalizeException(&type_, &value_, &tb_);
+    if (value_ == nullptr) {
+        value_ = Py_NewRef(Py_None);
+    }
+    if (tb_ != nullptr && PyExceptionInstance_Check(value_)) {
+        PyException_SetTraceback(value_, tb_);
+    }
+}
+
+FetchedError::~FetchedError()
+{
+    Py_XDECREF(type_);
+    Py_XDECREF(value_);
+    Py_XDECREF(tb_);
+}
+
+void FetchedError::restore() noexcept
+{
+    PyErr_Restore(type_, value_, tb_);
+    type_ = value_ = tb_ = nullptr;
 }
 
 } // namespace tessavor

@@ -44,8 +44,7 @@ PyObject *method_vectorcall(PyObject *callable, PyObject *const *args, size_t na
 PyObject *method_descr_get(PyObject *self, PyObject *obj, PyObject *)
 {
     if (obj == nullptr || obj == Py_None) {
-        Py_INCREF(self);
-        return self;
+        return Py_NewRef(self);
     }
     return PyMethod_New(self, obj);
 }
@@ -97,9 +96,7 @@ void method_dealloc(PyObject *self)
 // reference, as it does a plain function.
 PyObject *method_reduce(PyObject *self, PyObject *)
 {
-    PyObject *qualname = as_function(self)->qualname;
-    Py_INCREF(qualname);
-    return qualname;
+    return Py_NewRef(as_function(self)->qualname);
 }
 
 int set_string(PyObject *&slot, PyObject *value, const char *message)
@@ -108,16 +105,13 @@ int set_string(PyObject *&slot, PyObject *value, const char *message)
         raise_message(PyExc_TypeError, message);
         return -1;
     }
-    Py_INCREF(value);
-    replace_slot(slot, value);
+    Py_XSETREF(slot, Py_NewRef(value));
     return 0;
 }
 
 PyObject *get_name(PyObject *self, void *)
 {
-    PyObject *name = as_function(self)->name;
-    Py_INCREF(name);
-    return name;
+    return Py_NewRef(as_function(self)->name);
 }
 
 int set_name(PyObject *self, PyObject *value, void *)
@@ -127,9 +121,7 @@ int set_name(PyObject *self, PyObject *value, void *)
 
 PyObject *get_qualname(PyObject *self, void *)
 {
-    PyObject *qualname = as_function(self)->qualname;
-    Py_INCREF(qualname);
-    return qualname;
+    return Py_NewRef(as_function(self)->qualname);
 }
 
 int set_qualname(PyObject *self, PyObject *value, void *)
@@ -140,9 +132,7 @@ int set_qualname(PyObject *self, PyObject *value, void *)
 
 PyObject *get_doc(PyObject *self, void *)
 {
-    PyObject *doc = as_function(self)->doc;
-    Py_INCREF(doc);
-    return doc;
+    return Py_NewRef(as_function(self)->doc);
 }
 
 // Deleting __doc__ leaves None, as for plain functions.
@@ -151,23 +141,18 @@ int set_doc(PyObject *self, PyObject *value, void *)
     if (value == nullptr) {
         value = Py_None;
     }
-    Py_INCREF(value);
-    replace_slot(as_function(self)->doc, value);
+    Py_XSETREF(as_function(self)->doc, Py_NewRef(value));
     return 0;
 }
 
 PyObject *get_code(PyObject *self, void *)
 {
-    PyObject *code = as_function(self)->code;
-    Py_INCREF(code);
-    return code;
+    return Py_NewRef(as_function(self)->code);
 }
 
 PyObject *get_globals(PyObject *self, void *)
 {
-    PyObject *globals = as_function(self)->globals;
-    Py_INCREF(globals);
-    return globals;
+    return Py_NewRef(as_function(self)->globals);
 }
 
 // __defaults__, __kwdefaults__ and __closure__: the methods have none.
@@ -185,8 +170,7 @@ PyObject *get_annotations(PyObject *self, void *)
             return nullptr;
         }
     }
-    Py_INCREF(f->annotations);
-    return f->annotations;
+    return Py_NewRef(f->annotations);
 }
 
 // A dict, or None (or deletion) to drop them; the next read makes a new one.
@@ -199,8 +183,7 @@ int set_annotations(PyObject *self, PyObject *value, void *)
         raise_message(PyExc_TypeError, "__annotations__ must be set to a dict object");
         return -1;
     }
-    Py_XINCREF(value);
-    replace_slot(as_function(self)->annotations, value);
+    Py_XSETREF(as_function(self)->annotations, Py_XNewRef(value));
     return 0;
 }
 
@@ -272,12 +255,12 @@ PyObject *new_method_function(const MethodSpec &method, PyObject *globals, PyObj
     }
     f->vectorcall = method_vectorcall;
     f->method = &method;
-    f->name = Ref::borrow(names.*method.name_str).release();
-    f->qualname = Ref::borrow(names.*method.qualname_str).release();
-    f->module = Ref::borrow(names.tessavor_prod).release();
-    f->doc = Ref::borrow(doc != nullptr ? doc : Py_None).release();
-    f->code = Ref::borrow(code).release();
-    f->globals = Ref::borrow(globals).release();
+    f->name = Py_NewRef(names.*method.name_str);
+    f->qualname = Py_NewRef(names.*method.qualname_str);
+    f->module = Py_NewRef(names.tessavor_prod);
+    f->doc = Py_NewRef(doc != nullptr ? doc : Py_None);
+    f->code = Py_NewRef(code);
+    f->globals = Py_NewRef(globals);
     f->annotations = nullptr;
     f->dict = nullptr;
     f->weakreflist = nullptr;

@@ -12,7 +12,10 @@ namespace tessavor {
 
 namespace {
 
+// The module's own traceback entries: its top-level statements' lines.
 const char kInitFuncname[] = "init tessavor.prod";
+constexpr int kGazuLine = 1; // import gazu; also what the other top-level steps report
+constexpr int kJsonLine = 2; // import json
 
 // Reads up to four dot-separated numbers from the start of a version text.
 // A number saturates instead of overflowing.
@@ -84,8 +87,7 @@ PyObject *create_module(PyObject *spec, PyModuleDef *)
         return nullptr;
     }
     if (state.module != nullptr) {
-        Py_INCREF(state.module);
-        return state.module;
+        return Py_NewRef(state.module);
     }
     Ref name = Ref::steal(PyObject_GetAttrString(spec, "name"));
     if (!name) {
@@ -153,17 +155,12 @@ int make_constants()
     if (tuple == nullptr) {
         return -1;
     }
-    replace_slot(state.empty_tuple, tuple);
+    Py_XSETREF(state.empty_tuple, tuple);
     PyObject *bytes = PyBytes_FromStringAndSize(nullptr, 0);
     if (bytes == nullptr) {
         return -1;
     }
-    replace_slot(state.empty_bytes, bytes);
-    PyObject *str = PyUnicode_New(0, 0);
-    if (str == nullptr) {
-        return -1;
-    }
-    replace_slot(state.empty_str, str);
+    Py_XSETREF(state.empty_bytes, bytes);
     return 0;
 }
 
@@ -178,7 +175,7 @@ int fetch_open()
         raise_format(PyExc_NameError, "name '%U' is not defined", names.open);
         return -1;
     }
-    replace_slot(state.open, open.release());
+    Py_XSETREF(state.open, open.release());
     return 0;
 }
 
@@ -188,35 +185,35 @@ int make_none3()
     if (none3 == nullptr) {
         return -1;
     }
-    replace_slot(state.none3, none3);
+    Py_XSETREF(state.none3, none3);
     return 0;
 }
 
-// The module's top-level statements, once the constant strings exist.
-// Returns the line to report on failure, or 0 on success.
+// The module's top-level statements, once the constant strings exist. On
+// failure adds the "init tessavor.prod" entry of the failing statement.
 int run_top_level()
 {
     PyObject *modules = PyImport_GetModuleDict();
     PyObject *existing = PyDict_GetItemWithError(modules, names.tessavor_prod);
     if (existing == nullptr) {
         if (PyErr_Occurred() || PyDict_SetItem(modules, names.tessavor_prod, state.module) < 0) {
-            return 1;
+            return fail_status(kInitFuncname, kGazuLine);
         }
     }
     if (fetch_open() < 0 || make_none3() < 0 || create_code_objects() < 0) {
-        return 1;
+        return fail_status(kInitFuncname, kGazuLine);
     }
     if (store_global(names.gazu, import_top_level(names.gazu)) < 0) {
-        return 1;
+        return fail_status(kInitFuncname, kGazuLine);
     }
     if (store_global(names.json, import_top_level(names.json)) < 0) {
-        return 2;
+        return fail_status(kInitFuncname, kJsonLine);
     }
     if (build_class(kInitFuncname) < 0) {
         return -1; // the entry is already added
     }
     if (store_global(names.dunder_test, PyDict_New()) < 0) {
-        return 1;
+        return fail_status(kInitFuncname, kGazuLine);
     }
     return 0;
 }
@@ -238,28 +235,21 @@ int exec_module(PyObject *module)
                       "supported.");
         return -1;
     }
-    Py_INCREF(module);
-    state.module = module;
+    state.module = Py_NewRef(module);
     PyObject *dict = PyModule_GetDict(module);
-    Py_INCREF(dict);
-    replace_slot(state.module_dict, dict);
+    Py_XSETREF(state.module_dict, Py_NewRef(dict));
 
     PyObject *builtins = PyImport_AddModule("builtins");
     if (builtins == nullptr) {
         return exec_failed();
     }
-    Py_INCREF(builtins);
-    replace_slot(state.builtins, builtins);
+    Py_XSETREF(state.builtins, Py_NewRef(builtins));
     if (PyDict_SetItemString(dict, "__builtins__", builtins) < 0 || check_version() < 0 ||
         make_constants() < 0 || ready_function_type() < 0 || create_names() < 0) {
         return exec_failed();
     }
 
-    int line = run_top_level();
-    if (line != 0) {
-        if (line > 0) {
-            add_traceback(kInitFuncname, line);
-        }
+    if (run_top_level() < 0) {
         return exec_failed();
     }
     return 0;

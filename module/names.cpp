@@ -26,7 +26,7 @@ int create_names()
         if (made == nullptr) {
             return -1;
         }
-        replace_slot(names.*entry.slot, made);
+        Py_XSETREF(names.*entry.slot, made);
     }
     return 0;
 }

@@ -54,14 +54,6 @@ private:
     PyObject *obj_;
 };
 
-// Replaces a process-wide slot's reference, releasing the one it held.
-inline void replace_slot(PyObject *&slot, PyObject *value) noexcept
-{
-    PyObject *old = slot;
-    slot = value;
-    Py_XDECREF(old);
-}
-
 } // namespace tessavor
 
 #endif

@@ -28,11 +28,8 @@ struct State {
 
     PyObject *empty_tuple;
     PyObject *empty_bytes;
-    PyObject *empty_str;
     PyObject *none3; // (None, None, None): __exit__'s arguments after a normal exit
 
-    PyObject *code_filename;
-    PyObject *varnames[kMethodCount];
     PyObject *code[kMethodCount];
 };
 

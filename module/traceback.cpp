@@ -3,6 +3,7 @@
 #include <frameobject.h>
 #include <string.h>
 
+#include "module/errors.hpp"
 #include "module/state.hpp"
 
 namespace tessavor {
@@ -85,8 +86,7 @@ void insert_code(const char *funcname, int line, PyObject *code)
     }
     memmove(&cache_entries[pos + 1], &cache_entries[pos],
             (cache_count - pos) * sizeof(CodeCacheEntry));
-    Py_INCREF(code);
-    cache_entries[pos] = CodeCacheEntry{line, funcname, code};
+    cache_entries[pos] = CodeCacheEntry{line, funcname, Py_NewRef(code)};
     ++cache_count;
 }
 
@@ -96,18 +96,13 @@ void add_traceback(const char *funcname, int line)
 {
     Ref code = Ref::borrow(cached_code(funcname, line));
     if (!code) {
-        PyObject *type, *value, *tb;
-        PyErr_Fetch(&type, &value, &tb);
+        FetchedError pending;
         code = Ref::steal(reinterpret_cast<PyObject *>(
             PyCode_NewEmpty(TESSAVOR_TRACEBACK_FILENAME, funcname, line)));
         if (!code) {
-            // The creation's own error propagates instead.
-            Py_XDECREF(type);
-            Py_XDECREF(value);
-            Py_XDECREF(tb);
-            return;
+            return; // the creation's own error propagates instead
         }
-        PyErr_Restore(type, value, tb);
+        pending.restore();
         insert_code(funcname, line, code.get());
     }
 
@@ -116,18 +111,17 @@ void add_traceback(const char *funcname, int line)
     if (state.module_dict == nullptr) {
         return;
     }
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
+    FetchedError pending;
     PyFrameObject *frame =
         PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject *>(code.get()),
                     state.module_dict, nullptr);
     if (frame == nullptr) {
         PyErr_Clear();
-        PyErr_Restore(type, value, tb);
+        pending.restore();
         return;
     }
     frame->f_lineno = line;
-    PyErr_Restore(type, value, tb);
+    pending.restore();
     PyTraceBack_Here(frame);
     Py_DECREF(frame);
 }

@@ -42,9 +42,9 @@ public:
         : item_(PyThreadState_Get()->exc_info), type_(item_->exc_type), value_(item_->exc_value),
           tb_(item_->exc_traceback)
     {
-        item_->exc_type = Ref::borrow(type).release();
-        item_->exc_value = Ref::borrow(value).release();
-        item_->exc_traceback = Ref::borrow(tb).release();
+        item_->exc_type = Py_XNewRef(type);
+        item_->exc_value = Py_XNewRef(value);
+        item_->exc_traceback = Py_XNewRef(tb);
     }
     ~HandlingScope()
     {
@@ -83,15 +83,12 @@ Ref parse(PyObject *data_file)
 PyObject *exit_after_failure(PyObject *exit)
 {
     add_traceback(kLoadJsonName, kBodyLine);
-    PyObject *type, *value, *tb;
-    fetch_normalized(&type, &value, &tb);
-    Ref body_type = Ref::steal(type);
-    Ref body_value = Ref::steal(value);
-    Ref body_tb = Ref::steal(tb);
+    FetchedError body(FetchedError::kNormalized);
     int suppress;
     {
-        HandlingScope handling(type, value, tb);
-        PyObject *exit_args[3] = {type, value, tb != nullptr ? tb : Py_None};
+        HandlingScope handling(body.type(), body.value(), body.traceback());
+        PyObject *exit_args[3] = {body.type(), body.value(),
+                                  body.traceback() != nullptr ? body.traceback() : Py_None};
         // Arbitrary code runs in __exit__ and in the truth test.
         Ref verdict = call_positional(exit, exit_args, 3);
         suppress = verdict ? PyObject_IsTrue(verdict.get()) : -1;
@@ -100,7 +97,7 @@ PyObject *exit_after_failure(PyObject *exit)
         return fail_at(kLoadJsonName, kWithLine);
     }
     if (suppress == 0) {
-        PyErr_Restore(body_type.release(), body_value.release(), body_tb.release());
+        body.restore();
         return fail_at(kLoadJsonName, kWithLine);
     }
     raise_format(PyExc_UnboundLocalError, "local variable '%s' referenced before assignment",

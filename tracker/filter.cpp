@@ -29,19 +29,13 @@ void replace_stop_iteration()
     if (!PyErr_ExceptionMatches(PyExc_StopIteration)) {
         return;
     }
-    PyObject *type, *value, *tb;
-    fetch_normalized(&type, &value, &tb);
-    Py_XDECREF(type);
-    Py_XDECREF(tb);
+    FetchedError stop(FetchedError::kNormalized);
     raise_message(PyExc_RuntimeError, "generator raised StopIteration");
-    PyObject *rtype, *rvalue, *rtb;
-    fetch_normalized(&rtype, &rvalue, &rtb);
-    if (PyExceptionInstance_Check(rvalue) && PyExceptionInstance_Check(value)) {
-        PyException_SetContext(rvalue, value); // steals
-    } else {
-        Py_DECREF(value);
+    FetchedError runtime(FetchedError::kNormalized);
+    if (PyExceptionInstance_Check(runtime.value()) && PyExceptionInstance_Check(stop.value())) {
+        PyException_SetContext(runtime.value(), Py_NewRef(stop.value())); // steals
     }
-    PyErr_Restore(rtype, rvalue, rtb);
+    runtime.restore();
 }
 
 // The item test: 1 when some part of `substr` is in `item`, 0 when none is,
