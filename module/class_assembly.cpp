@@ -30,7 +30,7 @@ int build_class(const char *init_funcname)
             }
         }
         Ref function = Ref::steal(new_method_function(method, state.module_dict,
-                                                      state.code[method.index], doc.get()));
+                                                      state.code[method_index(method)], doc.get()));
         if (!function || PyObject_SetItem(ns.get(), names.*method.name_str, function.get()) < 0) {
             return fail_status(init_funcname, method.first_line);
         }

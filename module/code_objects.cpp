@@ -44,7 +44,7 @@ int create_code_objects()
         // The constructor adds CO_NOFREE on its own; the methods show exactly
         // "optimized, new locals".
         code->co_flags = kCodeFlags;
-        Py_XSETREF(state.code[method.index], reinterpret_cast<PyObject *>(code));
+        Py_XSETREF(state.code[method_index(method)], reinterpret_cast<PyObject *>(code));
     }
     return 0;
 }

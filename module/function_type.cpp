@@ -38,7 +38,7 @@ PyObject *method_vectorcall(PyObject *callable, PyObject *const *args, size_t na
     if (bind_arguments(method, args, PyVectorcall_NARGS(nargsf), kwnames, values) < 0) {
         return nullptr;
     }
-    return method.body(values);
+    return method.body(method, values);
 }
 
 PyObject *method_descr_get(PyObject *self, PyObject *obj, PyObject *)

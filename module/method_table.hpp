@@ -11,18 +11,20 @@ namespace tessavor {
 constexpr int kMaxParameters = 3;
 constexpr int kMaxVarnames = 6;
 
-// A method body: receives exactly one borrowed value per parameter and
-// returns a new reference, or null with an exception set and its traceback
-// entry already added.
-using Body = PyObject *(*)(PyObject *const *args);
+struct MethodSpec;
+
+// A method body: receives its own table entry (for its traceback name and
+// lines) and exactly one borrowed value per parameter, and returns a new
+// reference, or null with an exception set and its traceback entry already
+// added.
+using Body = PyObject *(*)(const MethodSpec &method, PyObject *const *args);
 
 struct MethodSpec {
-    int index;                  // position in the table and in state.code
     const char *name;           // in binding messages: "get_shots"
     const char *traceback_name; // "tessavor.prod.Prod.get_shots"
     PyObject *Names::*name_str;
     PyObject *Names::*qualname_str;
-    int first_line;
+    int first_line; // of its `def`: binding failures report it
     int argcount;
     int nvarnames;
     PyObject *Names::*varnames[kMaxVarnames]; // parameters, then further locals
@@ -31,6 +33,18 @@ struct MethodSpec {
 };
 
 extern const MethodSpec kMethods[kMethodCount];
+
+// A method's position in the table, and of its code object in state.code.
+inline Py_ssize_t method_index(const MethodSpec &method)
+{
+    return &method - kMethods;
+}
+
+// The line of a statement `offset` lines below a method's `def` line.
+inline int line_of(const MethodSpec &method, int offset)
+{
+    return method.first_line + offset;
+}
 
 // Interned parameter name i of a method.
 inline PyObject *parameter_name(const MethodSpec &method, int i)

@@ -21,7 +21,7 @@
     X(json, "json")                                                                                \
     X(open, "open")                                                                                \
     /* method names and qualified names */                                                         \
-    X(dunder_init, "__init__")                                                                     \
+    X(init, "__init__")                                                                            \
     X(load_json, "load_json")                                                                      \
     X(get_tasks, "get_tasks")                                                                      \
     X(get_persons, "get_persons")                                                                  \

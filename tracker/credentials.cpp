@@ -9,10 +9,10 @@ namespace tessavor::tracker {
 
 namespace {
 
-const char kLoadJsonName[] = "tessavor.prod.Prod.load_json";
-constexpr int kWithLine = 23;
-constexpr int kBodyLine = 24;
-constexpr int kReturnLine = 26;
+// Below `def load_json(self, json_file):`.
+constexpr int kWithLine = 1;   // with open(json_file) as data_file:
+constexpr int kBodyLine = 2;   //     data = json.load(data_file)
+constexpr int kReturnLine = 4; // return data
 
 DictRead json_read;
 
@@ -80,9 +80,10 @@ Ref parse(PyObject *data_file)
 
 // The body raised: __exit__ sees its exception as the one being handled
 // and decides whether it propagates.
-PyObject *exit_after_failure(PyObject *exit)
+PyObject *exit_after_failure(const MethodSpec &method, PyObject *exit)
 {
-    add_traceback(kLoadJsonName, kBodyLine);
+    const char *funcname = method.traceback_name;
+    add_traceback(funcname, line_of(method, kBodyLine));
     FetchedError body(FetchedError::kNormalized);
     int suppress;
     {
@@ -94,46 +95,48 @@ PyObject *exit_after_failure(PyObject *exit)
         suppress = verdict ? PyObject_IsTrue(verdict.get()) : -1;
     }
     if (suppress < 0) {
-        return fail_at(kLoadJsonName, kWithLine);
+        return fail_at(funcname, line_of(method, kWithLine));
     }
     if (suppress == 0) {
         body.restore();
-        return fail_at(kLoadJsonName, kWithLine);
+        return fail_at(funcname, line_of(method, kWithLine));
     }
     raise_format(PyExc_UnboundLocalError, "local variable '%s' referenced before assignment",
                  "data");
-    return fail_at(kLoadJsonName, kReturnLine);
+    return fail_at(funcname, line_of(method, kReturnLine));
 }
 
 } // namespace
 
-PyObject *load_json(PyObject *const *args)
+PyObject *load_json(const MethodSpec &method, PyObject *const *args)
 {
+    const char *funcname = method.traceback_name;
+    const int with_line = line_of(method, kWithLine);
     PyObject *json_file = args[1];
     Ref opened = call_positional(state.open, &json_file, 1);
     if (!opened) {
-        return fail_at(kLoadJsonName, kWithLine);
+        return fail_at(funcname, with_line);
     }
     Ref exit = special_method(opened.get(), names.dunder_exit);
     if (!exit) {
-        return fail_at(kLoadJsonName, kWithLine);
+        return fail_at(funcname, with_line);
     }
     Ref enter = special_method(opened.get(), names.dunder_enter);
     if (!enter) {
-        return fail_at(kLoadJsonName, kWithLine);
+        return fail_at(funcname, with_line);
     }
     Ref data_file = call_positional(enter.get(), nullptr, 0);
     if (!data_file) {
-        return fail_at(kLoadJsonName, kWithLine);
+        return fail_at(funcname, with_line);
     }
 
     Ref data = parse(data_file.get());
     if (!data) {
-        return exit_after_failure(exit.get());
+        return exit_after_failure(method, exit.get());
     }
     Ref exited = Ref::steal(PyObject_Call(exit.get(), state.none3, nullptr));
     if (!exited) {
-        return fail_at(kLoadJsonName, kWithLine);
+        return fail_at(funcname, with_line);
     }
     return data.release();
 }

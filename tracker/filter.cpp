@@ -12,11 +12,12 @@ namespace {
 
 using matcher::SubstringMatcher;
 
-const char kFilterName[] = "tessavor.prod.Prod.Filter";
+// The item test's own traceback entries carry this name.
 const char kTestName[] = "genexpr";
-constexpr int kSetupLine = 94;
-constexpr int kWalkLine = 95;
-constexpr int kTestLine = 96;
+// From `def Filter(self, string, substr):` on.
+constexpr int kSetupLine = 0; // the call's working state (the matcher)
+constexpr int kWalkLine = 1;  // the result list and the walk over `string`
+constexpr int kTestLine = 2;  // the item test: is some part of `substr` in the item
 // Below this many items or item-part pairs, testing each pair directly is
 // cheaper than building a matcher.
 constexpr Py_ssize_t kMatcherMinItems = 8;
@@ -40,26 +41,26 @@ void replace_stop_iteration()
 
 // The item test: 1 when some part of `substr` is in `item`, 0 when none is,
 // -1 with its entry added.
-int item_test(PyObject *item, PyObject *substr)
+int item_test(const MethodSpec &method, PyObject *item, PyObject *substr)
 {
     // Containment checks may run arbitrary code (a __contains__).
     int rc = walk(substr, [item](PyObject *part) { return PySequence_Contains(item, part); });
     if (rc == kWalkFailed || rc == kWalkVisitFailed) {
         replace_stop_iteration();
-        return fail_status(kTestName, kTestLine);
+        return fail_status(kTestName, line_of(method, kTestLine));
     }
     return rc == kWalkStopped;
 }
 
 // Tests one item of `string` and keeps it in `result` when it matches.
-int consider(PyObject *result, PyObject *item, PyObject *substr)
+int consider(const MethodSpec &method, PyObject *result, PyObject *item, PyObject *substr)
 {
-    int found = item_test(item, substr);
+    int found = item_test(method, item, substr);
     if (found < 0) {
-        return fail_status(kFilterName, kTestLine);
+        return fail_status(method.traceback_name, line_of(method, kTestLine));
     }
     if (found && PyList_Append(result, item) < 0) {
-        return fail_status(kFilterName, kWalkLine);
+        return fail_status(method.traceback_name, line_of(method, kWalkLine));
     }
     return 0;
 }
@@ -111,7 +112,8 @@ Py_ssize_t leading_text_length(PyObject *string)
 // leading items that are exact strs; no Python code runs while it does, so
 // neither `string` nor `substr` can change meanwhile. Returns the index of
 // the first item it did not serve, or -1 on failure.
-Py_ssize_t match_leading_strs(PyObject *result, PyObject *string, PyObject *substr)
+Py_ssize_t match_leading_strs(const MethodSpec &method, PyObject *result, PyObject *string,
+                              PyObject *substr)
 {
     Py_ssize_t count = Py_SIZE(string);
     if (count < kMatcherMinItems || count * part_count(substr) < kMatcherMinPairs) {
@@ -120,7 +122,7 @@ Py_ssize_t match_leading_strs(PyObject *result, PyObject *string, PyObject *subs
     SubstringMatcher matcher;
     switch (matcher.build(substr, leading_text_length(string))) {
     case SubstringMatcher::Built::kFailed:
-        return fail_status(kFilterName, kSetupLine);
+        return fail_status(method.traceback_name, line_of(method, kSetupLine));
     case SubstringMatcher::Built::kNotAllStrs:
         return 0;
     case SubstringMatcher::Built::kReady:
@@ -137,7 +139,7 @@ Py_ssize_t match_leading_strs(PyObject *result, PyObject *string, PyObject *subs
             break;
         }
         if (matcher.matches(item) && PyList_Append(result, item) < 0) {
-            return fail_status(kFilterName, kWalkLine);
+            return fail_status(method.traceback_name, line_of(method, kWalkLine));
         }
     }
     return i;
@@ -145,26 +147,28 @@ Py_ssize_t match_leading_strs(PyObject *result, PyObject *string, PyObject *subs
 
 } // namespace
 
-PyObject *filter(PyObject *const *args)
+PyObject *filter(const MethodSpec &method, PyObject *const *args)
 {
     PyObject *string = args[1];
     PyObject *substr = args[2];
+    const int walk_line = line_of(method, kWalkLine);
     Ref result = Ref::steal(PyList_New(0));
     if (!result) {
-        return fail_at(kFilterName, kWalkLine);
+        return fail_at(method.traceback_name, walk_line);
     }
     Py_ssize_t start = 0;
     if (exact_sequence(string) && matcher_shape(substr)) {
-        start = match_leading_strs(result.get(), string, substr);
+        start = match_leading_strs(method, result.get(), string, substr);
         if (start < 0) {
             return nullptr;
         }
     }
     // The rest by the general path, from where the matcher stopped.
-    int rc =
-        walk(string, [&](PyObject *item) { return consider(result.get(), item, substr); }, start);
+    int rc = walk(
+        string, [&](PyObject *item) { return consider(method, result.get(), item, substr); },
+        start);
     if (rc == kWalkFailed) {
-        return fail_at(kFilterName, kWalkLine);
+        return fail_at(method.traceback_name, walk_line);
     }
     if (rc != kWalkEnded) {
         return nullptr;
