@@ -1,9 +1,9 @@
 // Prod.Filter: the items of `string` that contain at least one part of
 // `substr`, by the containment operator (`part in item`).
+#include "matcher/substring_matcher.hpp"
 #include "module/errors.hpp"
 #include "module/traceback.hpp"
 #include "tracker/bodies.hpp"
-#include "matcher/substring_matcher.hpp"
 #include "tracker/walk.hpp"
 
 namespace tessavor::tracker {
