@@ -1,14 +1,11 @@
 # The commands a new user types: `make demo`, `make test`.
 # Everything goes into .venv (and .venv-asan for the sanitizer run), made
 # with CPython 3.10: the first python3.10 on PATH that runs, else the newest
-# 3.10 under pyenv's versions folder.
+# 3.10 under pyenv's versions folder (tools/find_python.sh).
 
 SHELL := /bin/bash
 
-PYENV_VERSIONS := $(shell root=$$(pyenv root 2>/dev/null || echo "$${PYENV_ROOT:-$$HOME/.pyenv}"); \
-	ls -d "$$root"/versions/3.10.*/bin/python3.10 2>/dev/null | sort -V -r)
-PYTHON310 ?= $(shell for p in $$(command -v python3.10 2>/dev/null) $(PYENV_VERSIONS); do \
-	"$$p" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 10))' 2>/dev/null && { echo "$$p"; break; }; done)
+PYTHON310 ?= $(shell tools/find_python.sh 3.10)
 
 SOURCES := meson.build pyproject.toml $(wildcard module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp tessavor/*)
 TEST_DEPS := pytest hypothesis mypy
@@ -150,11 +147,9 @@ format: $(VENV)/.tools
 	$(VENV)/bin/clang-format -i module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp
 
 # The real tracker server, zou, in its own venv with CPython 3.12 (else
-# 3.11), found under pyenv as 3.10 is; it runs beside the module, never in
-# its venv. devtracker/real_stack.py starts it with PostgreSQL and Redis.
+# 3.11), found as 3.10 is; it runs beside the module, never in its venv. devtracker/real_stack.py starts it with PostgreSQL and Redis.
 ZOU_VERSION := 1.0.97
-PYTHON_ZOU ?= $(shell root=$$(pyenv root 2>/dev/null || echo "$${PYENV_ROOT:-$$HOME/.pyenv}"); \
-	for v in 3.12 3.11; do ls -d "$$root"/versions/$$v.*/bin/python$$v 2>/dev/null | sort -V -r | head -n 1; done | head -n 1)
+PYTHON_ZOU ?= $(shell tools/find_python.sh 3.12 3.11)
 ZOU_VENV := .venv-zou
 # Debian's servers that zou needs; PostgreSQL 15 is the version it was checked with.
 REAL_STACK_PACKAGES := postgresql-15 redis-server
@@ -166,8 +161,7 @@ real-stack-packages:
 ZOU_STAMP := $(ZOU_VENV)/.zou-$(ZOU_VERSION)
 
 $(ZOU_STAMP):
-	@if [ -z "$(PYTHON_ZOU)" ]; then \
-		echo "error: CPython 3.12 or 3.11 not found under pyenv: needed for the zou venv" >&2; exit 1; fi
+	@test -n "$(PYTHON_ZOU)" || { echo "error: CPython 3.12 or 3.11 not found on PATH or under pyenv: needed for the zou venv" >&2; exit 1; }
 	rm -rf $(ZOU_VENV)
 	$(PYTHON_ZOU) -m venv $(ZOU_VENV)
 	$(ZOU_VENV)/bin/python -m pip install --quiet --upgrade pip
