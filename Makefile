@@ -37,6 +37,7 @@ test-asan: $(ASAN_VENV)/.installed
 
 # Memcheck over the in-process tests (about 5 minutes); see valgrind/run.sh.
 test-valgrind: $(VENV)/.installed
+	tools/apt_install.sh valgrind -- valgrind
 	valgrind/run.sh $(VENV)/bin/python
 
 check-python:
@@ -110,8 +111,7 @@ win_build = PATH="$(CURDIR)/$(VENV)/bin:$$PATH" && export PATH && \
 	ninja -C $(1)
 
 windows-toolchain:
-	@command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null || \
-		{ apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(WINDOWS_TOOLCHAIN); }
+	@tools/apt_install.sh x86_64-w64-mingw32-g++-posix wine wineserver -- $(WINDOWS_TOOLCHAIN)
 
 wheel-windows: $(VENV)/.tools windows-toolchain
 	$(call win_build,$(WIN_BUILD))
@@ -155,8 +155,7 @@ ZOU_VENV := .venv-zou
 REAL_STACK_PACKAGES := postgresql-15 redis-server
 
 real-stack-packages:
-	@command -v redis-server >/dev/null && test -x /usr/lib/postgresql/15/bin/initdb || \
-		{ apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(REAL_STACK_PACKAGES); }
+	@tools/apt_install.sh redis-server /usr/lib/postgresql/15/bin/initdb -- $(REAL_STACK_PACKAGES)
 
 ZOU_STAMP := $(ZOU_VENV)/.zou-$(ZOU_VERSION)
 
