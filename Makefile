@@ -95,7 +95,6 @@ WIN_PYTHON := build/windows-python
 WIN_PYD = $(1)/windows/prod.cp310-win_amd64.pyd
 # Expanded when a recipe runs, after wheel-windows has written it.
 WIN_WHEEL = $(wildcard dist/tessavor_prod-*-cp310-cp310-win_amd64.whl)
-WINE_ENV = WINEPREFIX="$(CURDIR)/build/wine" WINEDEBUG=-all
 # mypy 2 parses with an extension that needs bcryptprimitives.dll, which
 # wine 8 lacks; mypy 1.20 parses in Python.
 WIN_TEST_DEPS := $(filter-out mypy,$(TEST_DEPS)) mypy==1.20.2
@@ -131,15 +130,13 @@ check-windows: wheel-windows $(WIN_PYTHON)/.ready
 		TESSAVOR_PYTHON_DLL=$(WIN_PYTHON)/python310.dll TESSAVOR_WHEEL=$(WIN_WHEEL) \
 		$(VENV)/bin/pytest -p no:cacheprovider tests/windows
 
-# The suite, run by CPython 3.10 for Windows under wine, with the wheel and
-# the test tools installed by pip for that platform. wine needs a console
-# it can use: standard input from /dev/null, the output through a pipe.
+# The suite, run by CPython 3.10 for Windows under wine (windows/wine_python.sh),
+# with the wheel and the test tools installed by pip for that platform.
 test-windows: wheel-windows $(WIN_PYTHON)/.ready
 	rm -rf $(WIN_PYTHON)/site
 	$(VENV)/bin/python -m pip install --quiet --target $(WIN_PYTHON)/site --platform win_amd64 \
 		--python-version 3.10 --implementation cp --only-binary=:all: $(WIN_WHEEL) $(WIN_TEST_DEPS)
-	set -o pipefail; $(WINE_ENV) wine $(WIN_PYTHON)/python.exe -m pytest -p no:cacheprovider tests \
-		</dev/null 2>&1 | cat; status=$$?; $(WINE_ENV) wineserver -k || true; exit $$status
+	windows/wine_python.sh $(WIN_PYTHON) -m pytest -p no:cacheprovider tests
 
 # Formats the C++ sources with the root .clang-format (clang-format from PyPI).
 format: $(VENV)/.tools
