@@ -8,7 +8,6 @@ SHELL := /bin/bash
 PYTHON310 ?= $(shell tools/find_python.sh 3.10)
 
 SOURCES := meson.build pyproject.toml $(wildcard module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp tessavor/*)
-TEST_DEPS := pytest hypothesis mypy
 
 VENV := .venv
 ASAN_VENV := .venv-asan
@@ -46,24 +45,25 @@ check-python:
 		exit 1; \
 	fi
 
-# A venv with the build tools and the test tools; redone when pyproject changes.
+# A venv with the build tools; redone when pyproject changes. The test tools
+# come with the module, as its `test` extra in pyproject.toml.
 %/.tools: pyproject.toml | check-python
 	rm -rf $*
 	$(PYTHON310) -m venv $*
 	$*/bin/python -m pip install --quiet --upgrade pip
-	$*/bin/python -m pip install --quiet meson-python meson ninja $(TEST_DEPS)
+	$*/bin/python -m pip install --quiet meson-python meson ninja
 	# The repo root goes after site-packages, so that `devtracker` imports
 	# from anywhere while `tessavor` is always the installed, built package.
 	echo "$(CURDIR)" > $$($*/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')/tessavor-dev.pth
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.tools $(SOURCES)
-	mkdir -p build && PATH="$(CURDIR)/$(VENV)/bin:$$PATH" flock build/.lock $(VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/release .
+	mkdir -p build && PATH="$(CURDIR)/$(VENV)/bin:$$PATH" flock build/.lock $(VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/release '.[test]'
 	touch $@
 
 $(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
 	mkdir -p build && PATH="$(CURDIR)/$(ASAN_VENV)/bin:$$PATH" flock build/.lock $(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/asan \
-		$(SANITIZE_ARGS) .
+		$(SANITIZE_ARGS) '.[test]'
 	touch $@
 
 clean:
@@ -96,7 +96,7 @@ WIN_PYD = $(1)/windows/prod.cp310-win_amd64.pyd
 WIN_WHEEL = $(wildcard dist/tessavor_prod-*-cp310-cp310-win_amd64.whl)
 # mypy 2 parses with an extension that needs bcryptprimitives.dll, which
 # wine 8 lacks; mypy 1.20 parses in Python.
-WIN_TEST_DEPS := $(filter-out mypy,$(TEST_DEPS)) mypy==1.20.2
+WIN_MYPY := mypy==1.20.2
 # Debian's packages, pinned to the versions the build was checked with.
 WINDOWS_TOOLCHAIN := g++-mingw-w64-x86-64-posix=12.2.0* binutils-mingw-w64-x86-64=2.40* \
 	mingw-w64-x86-64-dev=10.0.0* wine=8.0* wine64=8.0*
@@ -130,11 +130,11 @@ check-windows: wheel-windows $(WIN_PYTHON)/.ready
 		$(VENV)/bin/pytest -p no:cacheprovider tests/windows
 
 # The suite, run by CPython 3.10 for Windows under wine (windows/wine_python.sh),
-# with the wheel and the test tools installed by pip for that platform.
+# with the wheel and its test extra installed by pip for that platform.
 test-windows: wheel-windows $(WIN_PYTHON)/.ready
 	rm -rf $(WIN_PYTHON)/site
 	$(VENV)/bin/python -m pip install --quiet --target $(WIN_PYTHON)/site --platform win_amd64 \
-		--python-version 3.10 --implementation cp --only-binary=:all: $(WIN_WHEEL) $(WIN_TEST_DEPS)
+		--python-version 3.10 --implementation cp --only-binary=:all: "$(WIN_WHEEL)[test]" $(WIN_MYPY)
 	windows/wine_python.sh $(WIN_PYTHON) -m pytest -p no:cacheprovider tests
 
 # Formats the C++ sources with the root .clang-format (clang-format from PyPI).
