@@ -172,14 +172,14 @@ test-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
 demo-real: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
 	$(VENV)/bin/python examples/demo.py --real
 
-bench-real-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
-	$(VENV)/bin/python bench/real_tracker.py
-
-bench: bench-real-tracker
-
-# Side-by-side benchmarks (see bench/bench.py and bench/filter_grid.py); never part of the
-# tests. The libraries Filter is compared with are installed for them alone.
+# Side-by-side benchmarks in this process alone (see bench/bench.py and
+# bench/filter_grid.py): no server, no root. Never part of the tests. The
+# libraries Filter is compared with are installed for them alone.
 bench: $(VENV)/.installed
 	$(VENV)/bin/python -m pip install --quiet -r bench/requirements.txt
 	$(VENV)/bin/python bench/bench.py
 	$(VENV)/bin/python bench/filter_grid.py
+
+# Prod against gazu over a real stack (zou, PostgreSQL, Redis) on loopback.
+bench-real-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
+	$(VENV)/bin/python bench/real_tracker.py
