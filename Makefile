@@ -7,7 +7,8 @@ SHELL := /bin/bash
 
 PYTHON310 ?= $(shell tools/find_python.sh 3.10)
 
-SOURCES := meson.build pyproject.toml $(wildcard module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp tessavor/*)
+CXX_SOURCES := $(wildcard module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp matcher/*.cpp matcher/*.hpp)
+SOURCES := meson.build pyproject.toml $(CXX_SOURCES) $(wildcard tessavor/*)
 
 VENV := .venv
 ASAN_VENV := .venv-asan
@@ -140,7 +141,7 @@ test-windows: wheel-windows $(WIN_PYTHON)/.ready
 # Formats the C++ sources with the root .clang-format (clang-format from PyPI).
 format: $(VENV)/.tools
 	$(VENV)/bin/python -m pip install --quiet clang-format
-	$(VENV)/bin/clang-format -i module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp
+	$(VENV)/bin/clang-format -i $(CXX_SOURCES)
 
 # The real tracker server, zou, in its own venv with CPython 3.12 (else
 # 3.11), found as 3.10 is; it runs beside the module, never in its venv. devtracker/real_stack.py starts it with PostgreSQL and Redis.
