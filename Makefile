@@ -52,26 +52,29 @@ ZOU_VERSION := 1.0.97
 ZOU_STAMP := $(ZOU_VENV)/.zou-$(ZOU_VERSION)
 REAL_STACK_PACKAGES := postgresql-15 redis-server
 
-.PHONY: test demo test-asan test-valgrind check-python clean wheels check-wheel \
+.PHONY: test help demo test-asan test-valgrind check-python clean wheels check-wheel \
 	windows-toolchain wheel-windows check-windows test-windows format
 .PHONY: real-stack-packages test-tracker demo-real bench bench-real-tracker
 
-test: $(VENV)/.installed
+test: $(VENV)/.installed ## the pytest suite in .venv (the default)
 	$(VENV)/bin/pytest tests
 
+help: ## this list
+	@awk -F ':.*## ' '/^[a-z][a-z-]*:.*## / { printf "  make %-20s %s\n", $$1, $$2 }' $(MAKEFILE_LIST)
+
 # The main job: the quickstart against the stand-in tracker.
-demo: $(VENV)/.installed
+demo: $(VENV)/.installed ## the quickstart against devtracker, the stand-in tracker
 	$(VENV)/bin/python examples/demo.py
 
-test-asan: $(ASAN_VENV)/.installed
+test-asan: $(ASAN_VENV)/.installed ## the suite on an AddressSanitizer and UBSan build (.venv-asan)
 	$(ASAN_ENV) $(ASAN_VENV)/bin/pytest -p no:cacheprovider tests
 
 # Memcheck over the in-process tests (about 5 minutes); see valgrind/run.sh.
-test-valgrind: $(VENV)/.installed
+test-valgrind: $(VENV)/.installed ## the in-process tests under valgrind memcheck
 	tools/apt_install.sh valgrind -- valgrind
 	valgrind/run.sh $(VENV)/bin/python
 
-check-python:
+check-python: ## fails with a hint when CPython 3.10 is not found
 	@test -n "$(PYTHON310)" || { echo "error: CPython 3.10 not found: put python3.10 on PATH or install it with pyenv" >&2; exit 1; }
 
 # A venv with the build tools; redone when pyproject changes. The test tools
@@ -96,17 +99,17 @@ $(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
 	PATH="$(CURDIR)/$(ASAN_VENV)/bin:$$PATH" flock build/.lock $(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/asan $(SANITIZE_ARGS) '.[test]'
 	touch $@
 
-clean:
+clean: ## removes build, dist, .venv and .venv-asan
 	rm -rf build dist $(VENV) $(ASAN_VENV)
 
 # Both wheels: the manylinux one (check-wheel) and the Windows one.
-wheels: check-wheel wheel-windows
+wheels: check-wheel wheel-windows ## both wheels into dist/
 
 # A cp310 wheel built the way an end user's pip builds it (isolated build
 # environment), tagged manylinux by auditwheel (which also checks that it
 # needs no shared library beyond glibc's), installed into a fresh venv and
 # imported there.
-check-wheel: $(VENV)/.tools
+check-wheel: $(VENV)/.tools ## the manylinux wheel: built, audited, installed and imported
 	rm -rf dist/*-linux_*.whl dist/*manylinux*.whl build/wheelhouse build/wheel-venv
 	$(PYTHON310) -m pip wheel --quiet --no-deps -w build/wheelhouse .
 	$(VENV)/bin/python -m pip install --quiet $(WHEEL_TOOLS)
@@ -116,14 +119,14 @@ check-wheel: $(VENV)/.tools
 	build/wheel-venv/bin/python -m pip install --quiet dist/tessavor_prod-*-cp310-cp310-*$(MANYLINUX)*.whl
 	build/wheel-venv/bin/python tools/wheel_smoke.py
 
-windows-toolchain:
+windows-toolchain: ## mingw-w64 and wine from Debian's packages, when missing (as root)
 	@tools/apt_install.sh x86_64-w64-mingw32-g++-posix wine wineserver -- $(WINDOWS_TOOLCHAIN)
 
 # Configures the Windows build folder once; ninja redoes it when meson.build changes.
 $(WIN_BUILD)/build.ninja: | $(VENV)/.tools windows-toolchain
 	$(VENV_PATH) meson setup $(WIN_BUILD) --cross-file windows/mingw-w64.ini
 
-wheel-windows: $(VENV)/.tools windows-toolchain $(WIN_BUILD)/build.ninja
+wheel-windows: $(VENV)/.tools windows-toolchain $(WIN_BUILD)/build.ninja ## the win_amd64 wheel, cross-built by mingw-w64
 	$(VENV_PATH) ninja -C $(WIN_BUILD)
 	$(VENV)/bin/python windows/assemble_wheel.py $(WIN_BUILD) dist
 
@@ -133,7 +136,7 @@ $(WIN_PYTHON)/.ready: windows/runtime.py $(VENV)/.tools
 
 # PE checks of the .pyd (and of a second build from scratch, which must be
 # byte-identical), against the official python310.dll's exports.
-check-windows: wheel-windows $(WIN_PYTHON)/.ready
+check-windows: wheel-windows $(WIN_PYTHON)/.ready ## PE checks of the .pyd and the Windows wheel
 	rm -rf $(WIN_REBUILT)
 	$(VENV_PATH) meson setup $(WIN_REBUILT) --cross-file windows/mingw-w64.ini
 	$(VENV_PATH) ninja -C $(WIN_REBUILT)
@@ -142,17 +145,17 @@ check-windows: wheel-windows $(WIN_PYTHON)/.ready
 
 # The suite, run by CPython 3.10 for Windows under wine (windows/wine_python.sh),
 # with the wheel and its test extra installed by pip for that platform.
-test-windows: wheel-windows $(WIN_PYTHON)/.ready
+test-windows: wheel-windows $(WIN_PYTHON)/.ready ## the suite on CPython 3.10 for Windows under wine
 	rm -rf $(WIN_PYTHON)/site
 	$(VENV)/bin/python -m pip install --quiet --target $(WIN_PYTHON)/site --platform win_amd64 --python-version 3.10 --implementation cp --only-binary=:all: "$(WIN_WHEEL)[test]" $(WIN_MYPY)
 	windows/wine_python.sh $(WIN_PYTHON) -m pytest -p no:cacheprovider tests
 
 # Formats the C++ sources with the root .clang-format (clang-format from PyPI).
-format: $(VENV)/.tools
+format: $(VENV)/.tools ## clang-format over the C++ sources
 	$(VENV)/bin/python -m pip install --quiet clang-format
 	$(VENV)/bin/clang-format -i $(CXX_SOURCES)
 
-real-stack-packages:
+real-stack-packages: ## PostgreSQL 15 and Redis from Debian's packages, when missing (as root)
 	@tools/apt_install.sh redis-server /usr/lib/postgresql/15/bin/initdb -- $(REAL_STACK_PACKAGES)
 
 # zou in its own venv; devtracker/real_stack.py starts it with PostgreSQL and Redis.
@@ -166,21 +169,21 @@ $(ZOU_STAMP):
 
 # The contract suite on devtracker and on a real stack that the suite starts
 # and stops itself (`make test` runs it on devtracker alone).
-test-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
+test-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## the contract suite on devtracker and a real zou
 	TESSAVOR_TRACKERS=devtracker,zou $(VENV)/bin/pytest -p no:cacheprovider tests/test_contract.py
 
 # The quickstart against a freshly started real stack, stopped afterwards.
-demo-real: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
+demo-real: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## the quickstart against a real zou on loopback
 	$(VENV)/bin/python examples/demo.py --real
 
 # Side-by-side benchmarks in this process alone (see bench/bench.py and
 # bench/filter_grid.py): no server, no root. Never part of the tests. The
 # libraries Filter is compared with are installed for them alone.
-bench: $(VENV)/.installed
+bench: $(VENV)/.installed ## the in-process benchmarks
 	$(VENV)/bin/python -m pip install --quiet -r bench/requirements.txt
 	$(VENV)/bin/python bench/bench.py
 	$(VENV)/bin/python bench/filter_grid.py
 
 # Prod against gazu over a real stack (zou, PostgreSQL, Redis) on loopback.
-bench-real-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
+bench-real-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## Prod against gazu over a real zou
 	$(VENV)/bin/python bench/real_tracker.py
