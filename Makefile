@@ -54,7 +54,7 @@ REAL_STACK_PACKAGES := postgresql-15 redis-server
 
 .PHONY: test help demo test-asan test-valgrind check-python clean wheels check-wheel \
 	windows-toolchain wheel-windows check-windows test-windows format
-.PHONY: real-stack-packages test-tracker demo-real bench bench-real-tracker
+.PHONY: real-stack-packages test-tracker demo-real bench bench-real-tracker mutants
 
 test: $(VENV)/.installed ## the pytest suite in .venv (the default)
 	$(VENV)/bin/pytest tests
@@ -187,3 +187,11 @@ bench: $(VENV)/.installed ## the in-process benchmarks
 # Prod against gazu over a real stack (zou, PostgreSQL, Redis) on loopback.
 bench-real-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## Prod against gazu over a real zou
 	$(VENV)/bin/python bench/real_tracker.py
+
+# Mutation testing (tools/mutants.py): N mutants of the C++ sources drawn with
+# SEED (with BASE=rev, only from the lines changed since rev), each built and
+# run against the suite. Tens of minutes; never part of CI.
+N ?= 60
+SEED ?= 1
+mutants: $(VENV)/.installed ## a sample of mutants of the C++ sources against the suite (N=60 SEED=1 BASE=rev)
+	$(VENV)/bin/python tools/mutants.py --sample $(N) --seed $(SEED) $(if $(BASE),--base $(BASE))

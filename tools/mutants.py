@@ -1,0 +1,247 @@
+"""Mutation testing of the C++ sources: which plausible faults does the suite not see?
+
+    python tools/mutants.py [--sample N] [--seed S] [--base REV] [--timeout SECONDS] [--list]
+
+Every line of code in module/, tracker/ and matcher/ yields mutants, each one small fault a
+developer could make: a comparison flipped or off by one, && and || swapped, a negation
+dropped, an exact type check loosened (PyX_CheckExact -> PyX_Check) or tightened, a reference
+or a statement dropped, a condition that is always or never true, a number off by one, a
+success returned as failure and the reverse. A fixed seed draws a sample of N of them (with
+--base REV, only from the lines changed since REV); each is built in a copy of the tree
+(build/mutants, an incremental ninja build) and run against the suite, which stops at its
+first failure. A mutant is killed when the suite fails, crashes or runs out of time, and
+survives when it passes; one that does not compile counts for nothing.
+
+tools/mutants_equivalent.txt lists mutants that cannot change what the module does, each
+with its reason; they are skipped. Prints each survivor's diff, then the figures; exits 0.
+--list prints the sample without running it. Run it with the interpreter of .venv (make
+mutants does), after `make test` has built the module once.
+"""
+import argparse
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+FOLDERS = ("module", "tracker", "matcher")
+EQUIVALENT = os.path.join(ROOT, "tools", "mutants_equivalent.txt")
+WORK = os.path.join(ROOT, "build", "mutants")
+
+# (name, pattern, replacement): every match of the pattern on a line of code is one mutant.
+OPERATORS = [
+    ("flip ==", r" == ", " != "),
+    ("flip !=", r" != ", " == "),
+    ("< to <=", r" < ", " <= "),
+    ("<= to <", r" <= ", " < "),
+    ("> to >=", r" > ", " >= "),
+    (">= to >", r" >= ", " > "),
+    ("&& to ||", r" && ", " || "),
+    ("|| to &&", r" \|\| ", " && "),
+    ("drop !", r"(?<=[(\s])!(?=[\w(])", ""),
+    ("loosen exact check", r"\b(Py\w+?)_CheckExact\(", r"\1_Check("),
+    ("tighten check", r"\b(PyUnicode|PyList|PyTuple|PyDict|PyModule|PyAnySet|PySet|PyLong)_Check\(",
+     r"\1_CheckExact("),
+    ("condition always true", r"\bif \((.+)\) \{$", "if (true) {"),
+    ("condition never true", r"\bif \((.+)\) \{$", "if (false) {"),
+    ("number + 1", r"(?<![\w.])(\d+)(?![\w.])", lambda m: str(int(m.group(1)) + 1)),
+    ("number - 1", r"(?<![\w.])([1-9]\d*)(?![\w.])", lambda m: str(int(m.group(1)) - 1)),
+    ("+ to -", r" \+ ", " - "),
+    ("- to +", r" - ", " + "),
+    ("++ to --", r"\+\+", "--"),
+    ("true to false", r"\btrue\b", "false"),
+    ("false to true", r"\bfalse\b", "true"),
+    ("failure to success", r"\breturn -1;", "return 0;"),
+    ("success to failure", r"\breturn 0;", "return -1;"),
+    ("new reference to borrowed", r"\bPy_X?NewRef\(([^()]*(?:\([^()]*\))?[^()]*)\)", r"\1"),
+    ("borrow to steal", r"\bRef::borrow\(", "Ref::steal("),
+]
+
+# Whole statements dropped: references, clean-ups, and calls or assignments for effect.
+DROPPED = re.compile(r"^\s*(Py_(X?INCREF|X?DECREF|VISIT|CLEAR|XSETREF)\(.*\);"
+                     r"|[\w:.\->\[\]*&]+\(.*\);"
+                     r"|[\w.\->\[\]*]+ (=|\+=|-=|\|=) [^=].*;"
+                     r"|(\+\+|--)?[\w.\->\[\]]+(\+\+|--)?;)\s*$")
+# `return 1;` answers "true": one more is the same answer.
+BOOLEAN_RETURN = re.compile(r"^\s*return 1;")
+DECLARATION = re.compile(r"^\s*(const |static |constexpr |auto |return |using |typedef )"
+                         r"|^\s*[\w:<>]+[\s*&]+\w+( = |\(|;|\[)")
+
+
+def code_lines(path):
+    """(number, text) of each line that holds code: no comments, no preprocessor lines."""
+    with open(path, encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    for number, text in enumerate(lines, 1):
+        stripped = text.strip()
+        if not stripped or stripped.startswith(("//", "#", "*", "/*")):
+            continue
+        yield number, text
+
+
+def masked(text):
+    """The line with string and character literals and a trailing comment blanked out, so
+    that operators are only found in code."""
+    text = re.sub(r'"(\\.|[^"\\])*"', lambda m: '"' + "_" * (len(m.group(0)) - 2) + '"', text)
+    text = re.sub(r"'(\\.|[^'\\])*'", lambda m: "'" + "_" * (len(m.group(0)) - 2) + "'", text)
+    cut = text.find("//")
+    return text if cut < 0 else text[:cut] + " " * (len(text) - cut)
+
+
+def mutants_of(path, lines=None):
+    """Every mutant of one file: (path, line number, operator, original line, mutated line)."""
+    for number, text in code_lines(os.path.join(ROOT, path)):
+        if lines is not None and number not in lines:
+            continue
+        code = masked(text)
+        for name, pattern, replacement in OPERATORS:
+            for match in re.finditer(pattern, code):
+                start, end = match.span()
+                new = replacement(match) if callable(replacement) else match.expand(replacement)
+                mutated = text[:start] + new + text[end:]
+                if mutated != text and not (name.startswith("number") and BOOLEAN_RETURN.match(code)):
+                    yield path, number, name, text, mutated
+        if DROPPED.match(code) and not DECLARATION.match(code):
+            yield path, number, "drop statement", text, ""
+
+
+def sources():
+    listed = subprocess.run(["git", "ls-files", *FOLDERS], cwd=ROOT, capture_output=True, text=True,
+                            check=True).stdout.split()
+    return sorted(p for p in listed if p.endswith((".cpp", ".hpp")))
+
+
+def changed_lines(base):
+    """{path: set of line numbers} added or changed since `base`."""
+    diff = subprocess.run(["git", "diff", "-U0", base, "--", *FOLDERS], cwd=ROOT, capture_output=True,
+                          text=True, check=True).stdout
+    changed, path = {}, None
+    for line in diff.splitlines():
+        if line.startswith("+++ "):
+            path = line[6:] if line.startswith("+++ b/") else None
+        elif line.startswith("@@") and path:
+            start, _, count = re.match(r"@@ -\S+ \+(\d+)(,(\d+))? @@", line).groups()
+            first, count = int(start), int(count) if count is not None else 1
+            changed.setdefault(path, set()).update(range(first, first + count))
+    return changed
+
+
+def key(path, original, mutated):
+    return f"{path}: `{original.strip()}` => `{mutated.strip()}`"
+
+
+def equivalent():
+    """Keys of the mutants judged equivalent (each line: key -- reason)."""
+    found = set()
+    if os.path.exists(EQUIVALENT):
+        with open(EQUIVALENT, encoding="utf-8") as f:
+            for line in f:
+                if line.strip() and not line.startswith("#"):
+                    found.add(line.split(" -- ")[0].strip())
+    return found
+
+
+def prepare():
+    """A copy of the tree to mutate, configured once; the package folder the suite imports."""
+    tree, build, package = (os.path.join(WORK, name) for name in ("tree", "build", "package"))
+    shutil.rmtree(tree, ignore_errors=True)
+    for path in subprocess.run(["git", "ls-files", "meson.build", "tessavor", *FOLDERS], cwd=ROOT,
+                               capture_output=True, text=True, check=True).stdout.split():
+        os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
+        shutil.copy2(os.path.join(ROOT, path), os.path.join(tree, path))
+    bin_dir = os.path.dirname(sys.executable)
+    env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"])
+    if not os.path.exists(os.path.join(build, "build.ninja")):
+        subprocess.run([os.path.join(bin_dir, "meson"), "setup", build, tree, "-Dbuildtype=release"],
+                       check=True, env=env, stdout=subprocess.DEVNULL)
+    os.makedirs(os.path.join(package, "tessavor"), exist_ok=True)
+    shutil.copy2(os.path.join(tree, "tessavor", "__init__.py"), os.path.join(package, "tessavor"))
+    return tree, build, package, env
+
+
+def build_and_test(tree, build, package, env, timeout):
+    """'built' False when it does not compile; else the suite's verdict."""
+    if subprocess.run(["ninja", "-C", build], env=env, stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        return "does not build"
+    built = [name for name in os.listdir(build) if name.startswith("prod.") and name.endswith(".so")]
+    target = os.path.join(package, "tessavor", built[0])
+    shutil.copy2(os.path.join(build, built[0]), target + ".new")
+    os.replace(target + ".new", target)
+    suite_env = dict(env, PYTHONPATH=package)
+    try:
+        proc = subprocess.run([sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider",
+                               "tests"], cwd=ROOT, env=suite_env, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return "killed (time out)"
+    return "survived" if proc.returncode == 0 else "killed"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--sample", type=int, default=60)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--base", help="sample only lines changed since this revision")
+    parser.add_argument("--timeout", type=float, default=120, help="seconds for one run of the suite")
+    parser.add_argument("--list", action="store_true", help="print the sample and stop")
+    args = parser.parse_args()
+
+    lines = changed_lines(args.base) if args.base else None
+    skip = equivalent()
+    every = [m for path in sources() if lines is None or path in lines
+             for m in mutants_of(path, None if lines is None else lines[path])]
+    candidates = [m for m in every if key(m[0], m[3], m[4]) not in skip]
+    sample = random.Random(args.seed).sample(candidates, min(args.sample, len(candidates)))
+    print(f"{len(every)} mutants, {len(every) - len(candidates)} of them judged equivalent; "
+          f"sample of {len(sample)} (seed {args.seed})", flush=True)
+    if args.list:
+        for path, number, name, original, mutated in sample:
+            print(f"{path}:{number}: {name}: {mutated.strip() or '(dropped)'}")
+        return
+
+    tree, build, package, env = prepare()
+    if build_and_test(tree, build, package, env, args.timeout) != "survived":
+        sys.exit("mutants: the unmutated tree does not pass the suite; nothing to measure")
+    where = subprocess.run([sys.executable, "-c", "import tessavor.prod as m; print(m.__file__)"],
+                           cwd=package, env=dict(env, PYTHONPATH=package), capture_output=True,
+                           text=True).stdout.strip()
+    if os.path.dirname(where) != os.path.join(package, "tessavor"):
+        sys.exit(f"mutants: the suite would import {where or 'nothing'}, not the mutated build")
+    counts, survivors = {}, []
+    for index, (path, number, name, original, mutated) in enumerate(sample, 1):
+        target = os.path.join(tree, path)
+        with open(target, encoding="utf-8") as f:
+            text = f.read()
+        lines_of = text.split("\n")
+        lines_of[number - 1] = mutated
+        started = time.monotonic()
+        try:
+            with open(target, "w", encoding="utf-8") as f:
+                f.write("\n".join(lines_of))
+            verdict = build_and_test(tree, build, package, env, args.timeout)
+        finally:
+            with open(target, "w", encoding="utf-8") as f:
+                f.write(text)
+        counts[verdict.split(" (")[0]] = counts.get(verdict.split(" (")[0], 0) + 1
+        print(f"[{index}/{len(sample)}] {verdict:17} {time.monotonic() - started:5.0f} s  "
+              f"{path}:{number} {name}", flush=True)
+        if verdict == "survived":
+            survivors.append((path, number, name, original, mutated))
+    build_and_test(tree, build, package, env, args.timeout)  # leave the unmutated module in place
+
+    for path, number, name, original, mutated in survivors:
+        print(f"\nsurvived: {path}:{number} ({name})\n- {original.strip()}\n+ {mutated.strip()}")
+        print(f"  equivalent? add to {os.path.relpath(EQUIVALENT, ROOT)}:\n  "
+              f"{key(path, original, mutated)} -- REASON")
+    killed, survived = counts.get("killed", 0), counts.get("survived", 0)
+    rate = 100.0 * killed / (killed + survived) if killed + survived else 100.0
+    print(f"\n{len(sample)} mutants: {killed} killed, {survived} survived, "
+          f"{counts.get('does not build', 0)} did not build; kill rate {rate:.1f}%")
+
+
+if __name__ == "__main__":
+    main()
