@@ -28,6 +28,19 @@ def fresh(*parts):
     return name
 
 
+def unhashed(*parts):
+    """A str built at run time whose hash has never been computed (a keyword dictionary or
+    sys.intern would compute it): only a raw vectorcall passes such a keyword name."""
+    return "".join(parts)
+
+
+def raw_call(method, args, kwnames):
+    return _testcapi.pyobject_vectorcall(method, args, kwnames)
+
+
+needs_testcapi = pytest.mark.skipif(_testcapi is None, reason="this interpreter has no _testcapi")
+
+
 class Name(str):
     pass
 
@@ -91,6 +104,8 @@ BINDING_ERRORS = [
     (lambda P, p: p.Filter(["a"], [], **{RaisingName("substr"): 1}), "Filter() got multiple values for keyword argument 'substr'"),
     (lambda P, p: p.get_shots("A", **{AlwaysEqual("zzz"): 1}), "get_shots() got an unexpected keyword argument 'zzz'"),
     (lambda P, p: p.Filter(["ab"], ["a"], **{AlwaysEqual("zzz"): 1}), "Filter() got an unexpected keyword argument 'zzz'"),
+    pytest.param(lambda P, p: raw_call(P.get_shots, (p, "A", "B"), (unhashed("project", "_name"),)),
+                 "get_shots() got multiple values for keyword argument 'project_name'", marks=needs_testcapi),
 ]
 
 
@@ -119,9 +134,10 @@ FILTER_BINDS = [
     # two keywords for one parameter: the later one's value wins
     lambda P, p: p.Filter(["ab", "b"], **{"substr": ["x"], OwnHash("substr"): ["a"]}),
     lambda P, p: p.Filter(["ab", "b"], **{OwnHash("substr"): ["x"], "substr": ["a"]}),
-    pytest.param(
-        lambda P, p: _testcapi.pyobject_vectorcall(P.Filter, (p, ["ab", "b"], ["x"], ["a"]), ("substr", "substr")),
-        marks=pytest.mark.skipif(_testcapi is None, reason="this interpreter has no _testcapi")),
+    pytest.param(lambda P, p: raw_call(P.Filter, (p, ["ab", "b"], ["x"], ["a"]), ("substr", "substr")),
+                 marks=needs_testcapi),
+    pytest.param(lambda P, p: raw_call(P.Filter, (p, ["ab", "b"], ["a"]), (unhashed("str", "ing"), unhashed("sub", "str"))),
+                 marks=needs_testcapi),
 ]
 
 

@@ -1,4 +1,5 @@
 """Class Prod and its method objects: what Python sees of them and how they bind."""
+import collections
 import inspect
 import json
 import pickle
@@ -78,8 +79,15 @@ def method(Prod):
     f.__dict__.clear()
 
 
+class Text(str):
+    pass
+
+
 @pytest.mark.parametrize("attr", ["__name__", "__qualname__"])
 def test_name_setters(method, attr):
+    text = Text("kept as given")  # a str subclass is a string object too
+    setattr(method, attr, text)
+    assert getattr(method, attr) is text
     setattr(method, attr, "renamed")
     assert getattr(method, attr) == "renamed"
     message = f"{attr} must be set to a string object"
@@ -109,6 +117,9 @@ def test_annotations_and_function_dict(method):
     method.__annotations__ = None
     fresh = method.__annotations__
     assert fresh == {} and fresh is not new and fresh is not first
+    ordered = collections.OrderedDict(project_name=str)  # any dict, as for a plain function
+    method.__annotations__ = ordered
+    assert method.__annotations__ is ordered
     with pytest.raises(TypeError):
         method.__annotations__ = [("project_name", str)]
     method.marker = 7
@@ -156,32 +167,53 @@ def test_repr_names_the_qualified_name_and_address(method):
     assert repr(method).startswith("<function Other.name at 0x")
 
 
-# A method object deleted from the class dies: at once, or through a cycle in its __dict__ at the
-# next collection. Either way its weak references are cleared and their callbacks run.
+# A method object deleted from the class dies: at once, or through a cycle at the next collection,
+# whichever of its object fields the cycle runs through. Either way its weak references are
+# cleared and their callbacks run.
 DEATH_CHILD = """
 import gc, json, sys, types, weakref
 sys.modules["gazu"] = types.ModuleType("gazu")
 import tessavor.prod
 Prod = tessavor.prod.Prod
+
+class Text(str):
+    pass
+
+def through_name(f, attr):
+    text = Text(f.__name__)
+    text.back = f
+    setattr(f, attr, text)
+
+CYCLES = {
+    "get_tasks": None,
+    "get_persons": lambda f: f.__dict__.update(self=f),
+    "get_projects": lambda f: through_name(f, "__name__"),
+    "get_episodes": lambda f: through_name(f, "__qualname__"),
+    "get_sequences": lambda f: setattr(f, "__module__", [f]),
+    "get_shots": lambda f: setattr(f, "__doc__", [f]),
+    "get_project": lambda f: setattr(f, "__annotations__", {"return": f}),
+}
 died, report = [], {}
-for name, cycle in [("get_tasks", False), ("get_persons", True)]:
+for name, cycle in CYCLES.items():
     f = getattr(Prod, name)
     if cycle:
-        f.__dict__["self"] = f
+        cycle(f)
     ref = weakref.ref(f, lambda r, name=name: died.append(name))
     del f
     delattr(Prod, name)
-    report[name] = {"before collection": name in died}
+    report[name] = [name in died]
     gc.collect()
-    report[name].update(after=name in died, cleared=ref() is None)
+    report[name] += [name in died, ref() is None]
 print(json.dumps(report))
 """
 
 
 def test_a_deleted_method_object_dies_and_clears_its_weak_references():
+    # [dead before the collection, dead after it, weak reference cleared]
     report = json.loads(run_python(DEATH_CHILD).stdout)
-    assert report == {"get_tasks": {"before collection": True, "after": True, "cleared": True},
-                      "get_persons": {"before collection": False, "after": True, "cleared": True}}
+    assert report == {"get_tasks": [True, True, True],
+                      **{name: [False, True, True] for name in list(report)[1:]}}
+    assert len(report) == 7
 
 
 def test_the_module_keeps_the_class_for_the_whole_process():

@@ -162,6 +162,73 @@ def test_short_parts_over_one_byte_text_at_every_offset(Prod):
     assert [s for s in items[-4:] if s in expected] == []
 
 
+# The matcher at its limits, where random inputs do not go. Parts of thousands of distinct wide
+# code points keep a full table out; one length takes window hashing, many lengths (and enough
+# text) the automaton with hashed edges.
+def wide_parts(count, lengths, start=0):
+    return ["".join(WIDE[(start + i * 7 + j) % 3000] for j in range(lengths[i % len(lengths)]))
+            for i in range(count)]
+
+
+def test_tables_filled_to_a_power_of_two(Prod):
+    # Window hashing sizes its slots and filter by the part count; the automaton by its states.
+    # Each size, and one either side of it.
+    for count in (63, 64, 65, 1024):
+        frags = wide_parts(count, [3])
+        items = [f"{i:03}" + frags[i * 5 % count] for i in range(40)] + ["".join(WIDE[:40]), "x" * 30]
+        assert Prod.Filter(None, items, frags) == model(items, frags)
+    # The automaton serves parts only where a full table is too large: here, every code point a
+    # state of its own, about as many distinct ones as states, and parts of twenty-two lengths.
+    for states in (2047, 2048, 2049, 4097):
+        chars = iter(map(chr, range(0x4E00, 0x4E00 + states)))
+        frags, left = [], states - 1
+        for length in itertools.cycle(range(1, 23)):
+            if not left:
+                break
+            frags.append("".join(next(chars) for _ in range(min(length, left))))
+            left -= len(frags[-1])
+        items = [frags[i % len(frags)][:-1] + "\u3001" + frags[i * 7 % len(frags)][1:] * 3
+                 for i in range(400)] + frags[::9]
+        assert Prod.Filter(None, items, frags) == model(items, frags)
+
+
+def test_window_confirmation_reaches_the_last_code_point(Prod):
+    # Eight code points packed a byte apart: the last one's high bits fall off the key, so a window
+    # that differs from a part only there has the part's key. Items of each str width.
+    frags = wide_parts(3000, [8]) + ["aaaaaaa\u0100", "bbbbbbb\U00010100"]
+    near = ["aaaaaaa\x00", "aaaaaaa\u0200", "aaaaaaa\U00010000", "bbbbbbb\x00", "bbbbbbb\u0100"]
+    items = near * 3 + ["aaaaaaa\u0100", "xbbbbbbb\U00010100y"]
+    assert Prod.Filter(None, items, frags) == items[-2:]
+
+
+@pytest.mark.parametrize("length", [7, 8, 9])
+def test_parts_at_the_packed_limit_match_items_equal_to_them(Prod, length):
+    # Window hashing packs parts of up to eight code points and rolls a hash over longer ones; an
+    # item exactly as long as a part is one window. Thousands of one-byte and two-byte parts.
+    rng = random.Random(length)
+    for alphabet in ("".join(map(chr, range(33, 127))), WIDE[:400]):
+        frags = ["".join(rng.choice(alphabet) for _ in range(length)) for _ in range(3000)]
+        items = frags[:30] + [f[1:] for f in frags[30:60]] + [f[:-1] + "\u3000" for f in frags[60:90]]
+        assert Prod.Filter(None, items, frags) == model(items, frags)
+        assert len(model(items, frags)) >= 30
+
+
+def test_a_full_table_over_its_memory_cap_is_never_built(Prod):
+    # Parts of forty lengths and 3,000 distinct code points against a million code points of items:
+    # a full table (about 6,000 rows of 3,000 columns, 70 MB) would scan fastest, but is over its cap.
+    frags = wide_parts(300, range(1, 41))
+    total = sum(map(len, frags))
+    items = ["".join(WIDE[(i * 11 + j) % 3000] for j in range(100)) for i in range(10_000)]
+    expected = model(items, frags)
+    tracemalloc.start()
+    try:
+        assert Prod.Filter(None, items, frags) == expected
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert peak < 64 * total + (16 << 20), (peak, total)
+
+
 class Recorded(set):
     """A set whose own iterator is what the general path must call, once per item tested."""
     calls = 0
@@ -209,6 +276,19 @@ def test_mixed_inputs_leave_the_matcher(Prod, string, substr, exc, message):
     assert module_entries(info.value) == [("tessavor.prod.Prod.Filter", 96), ("genexpr", 96)]
 
 
+class Everything(str):
+    """A str whose own __contains__ says yes to every part: only the general path asks it."""
+
+    def __contains__(self, part):
+        return True
+
+
+def test_str_subclass_items_answer_for_themselves(Prod):
+    items = NAMES[:10] + [Everything("qq"), "sh020", Everything("sh002")] + NAMES[10:20]
+    got = Prod.Filter(None, items, FRAGS)
+    assert got == model(items, FRAGS) and items[10] in got
+
+
 def test_parts_of_many_distinct_code_points(Prod):
     frags = ["".join(chr(0x4E00 + (i * 7 + j) % 3000) for j in range(10)) for i in range(3000)]
     names = [frags[5][2:8], "x" + frags[2999] + "y", "nothing"] * 4
@@ -247,6 +327,24 @@ def test_module_getattr_is_asked_at_every_call(prod, p, monkeypatch):
     monkeypatch.setattr(prod, "gazu", gazu)
     assert [p.get_project(n) for n in "AB"] == ["A", "B"]
     assert asked == ["get_project_by_name"] * 2
+
+
+class ObservedModule(types.ModuleType):
+    """A module subclass: its attributes are read through its own __getattribute__, every time."""
+    read = []
+
+    def __getattribute__(self, name):
+        ObservedModule.read.append(name)
+        return super().__getattribute__(name)
+
+
+def test_module_subclass_is_read_through_its_own_getattribute(prod, p, monkeypatch):
+    gazu, project = ObservedModule("gazu"), ObservedModule("gazu.project")
+    gazu.project, project.get_project_by_name = project, lambda name: name
+    monkeypatch.setattr(prod, "gazu", gazu)
+    ObservedModule.read = []
+    assert [p.get_project(n) for n in "AB"] == ["A", "B"]
+    assert ObservedModule.read == ["project", "get_project_by_name"] * 2
 
 
 def net_allocation(call, times=2000):

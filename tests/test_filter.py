@@ -1,5 +1,6 @@
 """Prod.Filter: selection, walks over its arguments, failures and their entries."""
 import builtins
+import sys
 
 import pytest
 
@@ -102,6 +103,18 @@ def failures():
     ]
 
 
+def test_the_chained_stop_iteration_is_held_by_its_own_reference(p):
+    stop = SubStop("parts")
+    before = sys.getrefcount(stop)
+    for _ in range(3):
+        try:
+            p.Filter(["b", Raises(stop, "in")], ["a"])
+        except RuntimeError as exc:
+            assert exc.__context__ is stop
+    stop.__traceback__ = None  # its frames refer to `stop` through this test's own frame
+    assert sys.getrefcount(stop) == before
+
+
 @pytest.mark.parametrize("row", range(len(failures())))
 def test_failure_table(p, row):
     string, substr, user_exc, exc_type, message, entries = failures()[row]
@@ -112,7 +125,7 @@ def test_failure_table(p, row):
     if message is not None:
         assert str(exc) == message
     if exc_type is RuntimeError:
-        assert exc.__context__ is user_exc
+        assert exc.__context__ is user_exc and user_exc.__traceback__ is not None
     elif user_exc is not None:
         assert exc is user_exc
     assert module_entries(exc) == entries

@@ -44,6 +44,13 @@ def test_reimport_and_reload_give_the_same_module():
             from_spec=importlib.util.module_from_spec(
                 importlib.util.find_spec("tessavor.prod")) is first,
         )
+        counts = []
+        for _ in range(4):  # each import after the entry is gone hands back the module itself
+            del sys.modules["tessavor.prod"]
+            import tessavor.prod as imported
+            del imported
+            counts.append(sys.getrefcount(first))
+        again = dict(again, refcount_kept=len(set(counts)) == 1)
         sentinel = object()
         first.gazu = sentinel
         reloaded = importlib.reload(first)
@@ -52,8 +59,33 @@ def test_reimport_and_reload_give_the_same_module():
                         rebinding_kept=reloaded.gazu is sentinel)))
         """
     )
-    assert len(res) == 13
+    assert len(res) == 14
     assert [key for key, value in res.items() if value is not True] == []
+
+
+def test_spec_attributes_that_raise_fail_the_create_step():
+    res = run_child(
+        """
+        import _imp, importlib.util
+        real = importlib.util.find_spec("tessavor.prod")
+        class Spec:
+            name, origin, loader = real.name, real.origin, real.loader
+            @property
+            def parent(self):
+                raise ValueError("no parent today")
+        failed = None
+        try:
+            _imp.create_dynamic(Spec())
+        except ValueError as exc:
+            failed = str(exc)
+        class Bare:  # no parent, no submodule_search_locations: the keys are left alone
+            name, origin, loader = real.name, real.origin, real.loader
+        module = _imp.create_dynamic(Bare())
+        print(repr(dict(failed=failed, file=module.__file__ == real.origin,
+                        package=module.__package__, path="__path__" in vars(module))))
+        """
+    )
+    assert res == dict(failed="no parent today", file=True, package=None, path=False)
 
 
 def test_namespace():

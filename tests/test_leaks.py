@@ -84,6 +84,16 @@ def boom(*args):
     raise Boom(*args)
 
 
+class StopIn:
+    """StopIteration out of containment and out of iter(): Filter's item test turns it into RuntimeError."""
+
+    def __contains__(self, part):
+        raise StopIteration(part)
+
+    def __iter__(self):
+        raise StopIteration("iter")
+
+
 NAME, CRED = "A", {"host_url": "http://t/api", "event_url": "http://t/ev", "login_id": "ann", "password": "pw"}
 RECORDS = [{"name": f"n{i:02}", "id": i} for i in range(50)]
 NO_NAME = RECORDS[:10] + [{"id": 99}]  # a partial list of ten names exists when the walk fails
@@ -124,6 +134,7 @@ ROWS = [(m, {CHAINS.get(m, ""): lambda *a: RECORDS}, None, None) for m in ARGS]
 ROWS += [("Filter", {}, "iterators", None), ("Filter", {}, (MATCHED, ["anim", "\u0101", "x", "\U0001f600"] * 2), None),
          ("Filter", {}, (MATCHED + [("x",)], ["anim"] * 8), None), ("Filter", {}, (MATCHED + [3], ["a"] * 8), TypeError),
          ("Filter", {}, (["ab", 3], ["a"]), TypeError), ("Filter", {}, (["ab"], Boom("parts")), TypeError),
+         ("Filter", {}, (["ab", StopIn()], ["a"]), RuntimeError), ("Filter", {}, (["ab"], StopIn()), RuntimeError),
          ("load_json", {}, ("bad",), json.JSONDecodeError), ("load_json", {}, ("absent",), FileNotFoundError),
          ("__init__", {}, ("short",), KeyError), ("__init__", {"log_in": boom}, None, Boom)]
 ROWS += [(m, {CHAINS[m]: boom}, None, Boom) for m in CHAINS]

@@ -159,6 +159,14 @@ def test_gazu_rebound_mid_walk_serves_the_next_call(prod, p, monkeypatch, method
     assert first.log == expected_log(method) == later.log
 
 
+class RaisingKey:
+    def __hash__(self):
+        return hash("name")
+
+    def __eq__(self, other):
+        raise Boom("compared")
+
+
 # failure: (method, its calls, walk lines) -> (answers, None deleting gazu; exception; its args; line).
 # Boom carries the arguments of the call that raised it.
 FAILURES = {
@@ -179,6 +187,9 @@ FAILURES = {
         answers_for(m, ({"name": "a"}, {"id": 1})), KeyError, ("name",), w[1]),
     "record without name from a generator": lambda m, c, w: w and (
         answers_for(m, (r for r in [{"name": "a"}, {"id": 1}])), KeyError, ("name",), w[1]),
+    # the lookup's own error, not a KeyError: a key hashed as "name" whose comparison raises
+    "name lookup raises": lambda m, c, w: w and (
+        answers_for(m, [{"name": "a"}, {RaisingKey(): 1}]), Boom, ("compared",), w[1]),
     "record not subscriptable": lambda m, c, w: w and (
         answers_for(m, [{"name": "a"}, 5]), TypeError, ("'int' object is not subscriptable",), w[1]),
 }
