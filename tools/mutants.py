@@ -1,6 +1,6 @@
 """Mutation testing of the C++ sources: which plausible faults does the suite not see?
 
-    python tools/mutants.py [--sample N] [--seed S] [--base REV] [--timeout SECONDS] [--list]
+    python tools/mutants.py [--sample N] [--seed S] [--base REV] [--jobs J] [--timeout SECONDS] [--list]
 
 Every line of code in module/, tracker/ and matcher/ yields mutants, each one small fault a
 developer could make: a comparison flipped or off by one, && and || swapped, a negation
@@ -8,8 +8,9 @@ dropped, an exact type check loosened (PyX_CheckExact -> PyX_Check) or tightened
 or a statement dropped, a condition that is always or never true, a number off by one, a
 success returned as failure and the reverse. A fixed seed draws a sample of N of them (with
 --base REV, only from the lines changed since REV); each is built in a copy of the tree
-(build/mutants, an incremental ninja build) and run against the suite, which stops at its
-first failure. A mutant is killed when the suite fails, crashes or runs out of time, and
+(build/mutants, an incremental ninja build) and run against the suite as it stood at the start
+(copied there too, so that work can go on meanwhile), which stops at its first failure; J
+mutants (default 2) are tried at once, each in a tree of its own. A mutant is killed when the suite fails, crashes or runs out of time, and
 survives when it passes; one that does not compile counts for nothing.
 
 tools/mutants_equivalent.txt lists mutants that cannot change what the module does, each
@@ -18,10 +19,13 @@ with its reason; they are skipped. Prints each survivor's diff, then the figures
 mutants does), after `make test` has built the module once.
 """
 import argparse
+import concurrent.futures
 import os
+import queue
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -144,14 +148,18 @@ def equivalent():
     return found
 
 
-def prepare():
-    """A copy of the tree to mutate, configured once; the package folder the suite imports."""
-    tree, build, package = (os.path.join(WORK, name) for name in ("tree", "build", "package"))
+def prepare(worker):
+    """Worker's copy of the tree to mutate, configured once; the package folder its suite imports."""
+    tree, build, package = (os.path.join(WORK, f"{name}-{worker}") for name in ("tree", "build", "package"))
+    # The suite and what it reads are copied too, so that the tree may change while a run goes on.
+    # Every file gets a new time, so that the first build is a whole one, whatever an earlier run
+    # that was stopped with a mutant in place left built.
     shutil.rmtree(tree, ignore_errors=True)
-    for path in subprocess.run(["git", "ls-files", "meson.build", "tessavor", *FOLDERS], cwd=ROOT,
-                               capture_output=True, text=True, check=True).stdout.split():
+    for path in subprocess.run(["git", "ls-files", "meson.build", "pytest.ini", "tessavor", "tests",
+                                "devtracker", *FOLDERS], cwd=ROOT, capture_output=True, text=True,
+                               check=True).stdout.split():
         os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
-        shutil.copy2(os.path.join(ROOT, path), os.path.join(tree, path))
+        shutil.copyfile(os.path.join(ROOT, path), os.path.join(tree, path))
     bin_dir = os.path.dirname(sys.executable)
     env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"])
     if not os.path.exists(os.path.join(build, "build.ninja")):
@@ -162,8 +170,9 @@ def prepare():
     return tree, build, package, env
 
 
-def build_and_test(tree, build, package, env, timeout):
-    """'built' False when it does not compile; else the suite's verdict."""
+def build_and_test(workspace, timeout):
+    """The suite's verdict on what the workspace's tree holds now."""
+    tree, build, package, env = workspace
     if subprocess.run(["ninja", "-C", build], env=env, stdout=subprocess.DEVNULL,
                       stderr=subprocess.DEVNULL).returncode != 0:
         return "does not build"
@@ -171,14 +180,53 @@ def build_and_test(tree, build, package, env, timeout):
     target = os.path.join(package, "tessavor", built[0])
     shutil.copy2(os.path.join(build, built[0]), target + ".new")
     os.replace(target + ".new", target)
-    suite_env = dict(env, PYTHONPATH=package)
+    # The pytest script, not `python -m pytest`: that would put the tree's `tessavor` folder first
+    # on sys.path. Its own process group, so that a time-out ends whatever the suite started.
+    suite = subprocess.Popen([os.path.join(os.path.dirname(sys.executable), "pytest"), "-x", "-q",
+                              "-p", "no:cacheprovider", "tests"], cwd=tree,
+                             env=dict(env, PYTHONPATH=package), stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL, start_new_session=True)
     try:
-        proc = subprocess.run([sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider",
-                               "tests"], cwd=ROOT, env=suite_env, stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, text=True, timeout=timeout)
+        status = suite.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
+        status = None
+    try:
+        os.killpg(suite.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    suite.wait()
+    if status is None:
         return "killed (time out)"
-    return "survived" if proc.returncode == 0 else "killed"
+    return "survived" if status == 0 else "killed"
+
+
+def check_workspace(workspace, timeout):
+    """Exits unless the unmutated tree passes the suite, importing the workspace's build."""
+    tree, build, package, env = workspace
+    if build_and_test(workspace, timeout) != "survived":
+        sys.exit("mutants: the unmutated tree does not pass the suite; nothing to measure")
+    where = subprocess.run([sys.executable, "-c", "import tessavor.prod as m; print(m.__file__)"],
+                           cwd=package, env=dict(env, PYTHONPATH=package), capture_output=True,
+                           text=True).stdout.strip()
+    if os.path.dirname(where) != os.path.join(package, "tessavor"):
+        sys.exit(f"mutants: the suite would import {where or 'nothing'}, not the mutated build")
+
+
+def try_mutant(workspace, mutant, timeout):
+    """Puts the mutant in the workspace's tree, gets the verdict, puts the line back."""
+    path, number, _, _, mutated = mutant
+    target = os.path.join(workspace[0], path)
+    with open(target, encoding="utf-8") as f:
+        text = f.read()
+    lines = text.split("\n")
+    lines[number - 1] = mutated
+    try:
+        with open(target, "w", encoding="utf-8") as f:
+            f.write("\n".join(lines))
+        return build_and_test(workspace, timeout)
+    finally:
+        with open(target, "w", encoding="utf-8") as f:
+            f.write(text)
 
 
 def main():
@@ -187,6 +235,7 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--base", help="sample only lines changed since this revision")
     parser.add_argument("--timeout", type=float, default=120, help="seconds for one run of the suite")
+    parser.add_argument("--jobs", type=int, default=2, help="mutants tried at once")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
     args = parser.parse_args()
 
@@ -203,35 +252,30 @@ def main():
             print(f"{path}:{number}: {name}: {mutated.strip() or '(dropped)'}")
         return
 
-    tree, build, package, env = prepare()
-    if build_and_test(tree, build, package, env, args.timeout) != "survived":
-        sys.exit("mutants: the unmutated tree does not pass the suite; nothing to measure")
-    where = subprocess.run([sys.executable, "-c", "import tessavor.prod as m; print(m.__file__)"],
-                           cwd=package, env=dict(env, PYTHONPATH=package), capture_output=True,
-                           text=True).stdout.strip()
-    if os.path.dirname(where) != os.path.join(package, "tessavor"):
-        sys.exit(f"mutants: the suite would import {where or 'nothing'}, not the mutated build")
-    counts, survivors = {}, []
-    for index, (path, number, name, original, mutated) in enumerate(sample, 1):
-        target = os.path.join(tree, path)
-        with open(target, encoding="utf-8") as f:
-            text = f.read()
-        lines_of = text.split("\n")
-        lines_of[number - 1] = mutated
-        started = time.monotonic()
+    # A stop by SIGTERM unwinds like Ctrl-C, so that the mutated files are put back.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("mutants: stopped"))
+    workspaces = queue.Queue()
+    for worker in range(max(1, args.jobs)):
+        workspace = prepare(worker)
+        check_workspace(workspace, args.timeout)
+        workspaces.put(workspace)
+
+    def run(mutant):
+        workspace = workspaces.get()
         try:
-            with open(target, "w", encoding="utf-8") as f:
-                f.write("\n".join(lines_of))
-            verdict = build_and_test(tree, build, package, env, args.timeout)
+            started = time.monotonic()
+            return mutant, try_mutant(workspace, mutant, args.timeout), time.monotonic() - started
         finally:
-            with open(target, "w", encoding="utf-8") as f:
-                f.write(text)
-        counts[verdict.split(" (")[0]] = counts.get(verdict.split(" (")[0], 0) + 1
-        print(f"[{index}/{len(sample)}] {verdict:17} {time.monotonic() - started:5.0f} s  "
-              f"{path}:{number} {name}", flush=True)
-        if verdict == "survived":
-            survivors.append((path, number, name, original, mutated))
-    build_and_test(tree, build, package, env, args.timeout)  # leave the unmutated module in place
+            workspaces.put(workspace)
+
+    counts, survivors = {}, []
+    with concurrent.futures.ThreadPoolExecutor(max(1, args.jobs)) as pool:
+        for index, (mutant, verdict, seconds) in enumerate(pool.map(run, sample), 1):
+            counts[verdict.split(" (")[0]] = counts.get(verdict.split(" (")[0], 0) + 1
+            print(f"[{index}/{len(sample)}] {verdict:17} {seconds:5.0f} s  {mutant[0]}:{mutant[1]} "
+                  f"{mutant[2]}", flush=True)
+            if verdict == "survived":
+                survivors.append(mutant)
 
     for path, number, name, original, mutated in survivors:
         print(f"\nsurvived: {path}:{number} ({name})\n- {original.strip()}\n+ {mutated.strip()}")
