@@ -106,6 +106,9 @@ BINDING_ERRORS = [
     (lambda P, p: p.Filter(["ab"], ["a"], **{AlwaysEqual("zzz"): 1}), "Filter() got an unexpected keyword argument 'zzz'"),
     pytest.param(lambda P, p: raw_call(P.get_shots, (p, "A", "B"), (unhashed("project", "_name"),)),
                  "get_shots() got multiple values for keyword argument 'project_name'", marks=needs_testcapi),
+    # only a raw vectorcall passes a keyword name that is no str
+    pytest.param(lambda P, p: raw_call(P.Filter, (p, [], [], 1), (5,)), "Filter() keywords must be strings",
+                 marks=needs_testcapi),
 ]
 
 

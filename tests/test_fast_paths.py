@@ -283,6 +283,20 @@ class Everything(str):
         return True
 
 
+class OwnIter(list):
+    """Stored items, but what a walk sees is what its own __iter__ gives."""
+
+    def __iter__(self):
+        return iter(["sh001_a", "q9"])
+
+
+def test_subclasses_of_list_and_tuple_are_walked_through_their_own_iter(Prod):
+    # Enough items and parts for the matcher, had they been exact lists or tuples.
+    assert Prod.Filter(None, OwnIter(NAMES), FRAGS) == ["sh001_a"]
+    assert Prod.Filter(None, NAMES, type("Parts", (tuple,), {"__iter__": lambda self: iter(["sq3"])})(FRAGS)) == \
+        [n for n in NAMES if "sq3" in n]
+
+
 def test_str_subclass_items_answer_for_themselves(Prod):
     items = NAMES[:10] + [Everything("qq"), "sh020", Everything("sh002")] + NAMES[10:20]
     got = Prod.Filter(None, items, FRAGS)

@@ -138,6 +138,8 @@ ROWS += [("Filter", {}, "iterators", None), ("Filter", {}, (MATCHED, ["anim", "\
          ("load_json", {}, ("bad",), json.JSONDecodeError), ("load_json", {}, ("absent",), FileNotFoundError),
          ("__init__", {}, ("short",), KeyError), ("__init__", {"log_in": boom}, None, Boom)]
 ROWS += [(m, {CHAINS[m]: boom}, None, Boom) for m in CHAINS]
+ROWS += [(m, {CHAINS[m]: None}, None, AttributeError) for m in CHAINS]  # None: the function is missing
+ROWS += [(m, None, None, NameError) for m in CHAINS]  # None: gazu itself is missing
 ROWS += [(m, {CHAINS[m]: lambda *a: NO_NAME}, None, KeyError) for m in NAME_LISTS]
 ROWS += [(m, {CHAINS[m]: lambda *a: None}, None, TypeError) for m in NAME_LISTS]
 ROWS += [(m, {}, how, TypeError) for m in ARGS for how in ["count", "unexpected keyword", "multiple values"]]
@@ -149,8 +151,14 @@ BINDING = {"count": ([None], {}), "unexpected keyword": ([], {"bogus": 1}), "mul
 def measure_rows(prod, folder):
     files, results = write_files(folder), {}
     for row_id, (method, answers, args, exc) in zip(ROW_IDS, ROWS):
-        gazu, functions = substitute(answers)
+        gazu, functions = substitute(answers or {})
+        for chain, function in (answers or {}).items():
+            if function is None:
+                *owner, name = chain.split(".")
+                delattr(getattr(gazu, owner[0]) if owner else gazu, name)
         prod.gazu = gazu
+        if answers is None:
+            del prod.gazu
         p = prod.Prod.__new__(prod.Prod)
         if args == "iterators":  # used up by a call: new ones for every call
             items, parts = ["sh010_anim", "x"], ["anim"]

@@ -90,6 +90,11 @@ def key(outcome):
 class Parts(list):  # not an exact list: each item's test calls iter() on it
     pass
 
+class StopIn:  # Filter turns the StopIteration of its containment check into RuntimeError; a
+    # failed allocation of a traceback entry there leaves CPython's MemoryError without that entry
+    def __contains__(self, part):
+        raise StopIteration(part)
+
 NAMES = ['sh010_anim', 'sh020_comp', 'sh030_anim', 'x', 'ANIM'] * 3
 # Enough items and parts for the matcher; the tuple at the end hands over to the general path.
 MATCHED = [f"sh{i:03}_{['anim', 'comp', 'lay\u0101'][i % 3]}" for i in range(20)] + [('x',)]
@@ -103,6 +108,13 @@ WIDE_ITEMS = [f"{i:02}" + ONE_LENGTH[i * 7 % 800][i % 2:] + MANY_LENGTHS[i][1:] 
 def plain(method, *args, **kwargs):
     return lambda: lambda: getattr(p, method)(*args, **kwargs)
 
+HELD = []
+def no_free_list(method, *args):  # a hundred lists held for good use up the free list: new ones are allocated
+    def make():
+        HELD.append([[] for _ in range(100)])
+        return lambda: getattr(p, method)(*args)
+    return make
+
 def construct():
     LOG.clear()
     return lambda: Prod(PATH)
@@ -111,6 +123,8 @@ SCENARIOS = {name: plain(name) for name in ['get_tasks', 'get_persons', 'get_pro
 SCENARIOS.update({name: plain(name, 'A') for name in
                   ['get_episodes', 'get_sequences', 'get_shots', 'get_person_by_name', 'get_project']})
 SCENARIOS.update({
+    'get_projects, no free list': no_free_list('get_projects'),
+    'get_episodes, no free list': no_free_list('get_episodes', 'A'),
     'construction': construct,
     'load_json': plain('load_json', PATH),
     'Filter list': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(list(NAMES), ['anim', 'comp']),
@@ -122,6 +136,7 @@ SCENARIOS.update({
         list(WIDE_ITEMS[:40]) + [('x',)], list(ONE_LENGTH)),
     'Filter hashed edges': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         list(WIDE_ITEMS) + [('x',)], frozenset(MANY_LENGTHS)),
+    'StopIteration in Filter': lambda: lambda: p.Filter(['ab', StopIn()], ['a']),
     'Filter generator': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         (s for s in NAMES), Parts(['anim', 'comp'])),
     'extra_keyword': plain('get_shots', extra=1),
@@ -190,8 +205,9 @@ def sweeps():
 SCENARIOS = ["get_tasks", "get_persons", "get_projects", "get_episodes", "get_sequences", "get_shots",
              "get_person_by_name", "get_project", "construction", "load_json", "Filter list", "Filter matcher",
              "Filter matcher set", "Filter window hashing", "Filter hashed edges",
-             "Filter generator",
-             "extra_keyword", "multiple_values", "count", "unexpected_keyword"]
+             "Filter generator", "StopIteration in Filter",
+             "extra_keyword", "multiple_values", "count", "unexpected_keyword",
+             "get_projects, no free list", "get_episodes, no free list"]
 
 
 @pytest.mark.parametrize("scenario", SCENARIOS)
@@ -203,8 +219,38 @@ def test_each_failed_allocation_gives_memory_error_or_the_answer(sweeps, scenari
         name = "tessavor.prod.Prod.Filter"
         filter_entries = [[[name, line]] for line in (94, 95)] + [[[name, 96], ["genexpr", 96]]]
         assert result["entries"] and all(e in filter_entries for e in result["entries"]), result["entries"]
+    if "free list" in scenario:  # the result list, made first, fails at its own line
+        method, line = {"get_projects": ("get_projects", 35), "get_episodes": ("get_episodes", 52)}[
+            scenario.split(",")[0]]
+        assert [[f"tessavor.prod.Prod.{method}", line]] in result["entries"], result["entries"]
     if "matcher" in scenario or "hashing" in scenario or "edges" in scenario:
         assert [[name, 94]] in result["entries"]  # the matcher's own allocations
+
+
+# Every allocation fails from the call on: the TypeError of binding becomes MemoryError, and the
+# code object of its entry cannot be made either. No entry then; the next failure there has it.
+UNMADE_ENTRY = HARNESS + """
+import tessavor.prod
+results = []
+for name in ['get_tasks', 'get_projects', 'Filter']:
+    method = getattr(tessavor.prod.Prod, name)
+    _testcapi.set_nomemory(0, 0)
+    try:
+        method()
+    except BaseException as exc:
+        outcome = exc
+    finally:
+        _testcapi.remove_mem_hooks()
+    results.append([type(outcome).__name__, entries_of(outcome), entries_of(outcome_of(method))])
+print(json.dumps(results))
+"""
+
+
+def test_an_entry_whose_code_object_cannot_be_made_leaves_the_memory_error():
+    proc = run_python(UNMADE_ENTRY)
+    results = json.loads(proc.stdout.strip().splitlines()[-1])
+    assert results == [["MemoryError", [], [[f"tessavor.prod.Prod.{name}", line]]]
+                       for name, line in [("get_tasks", 28), ("get_projects", 34), ("Filter", 94)]]
 
 
 def test_each_failed_allocation_of_the_import_fails_it_cleanly():
