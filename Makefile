@@ -190,8 +190,9 @@ bench-real-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## Prod 
 
 # Mutation testing (tools/mutants.py): N mutants of the C++ sources drawn with
 # SEED (with BASE=rev, only from the lines changed since rev), each built and
-# run against the suite. Tens of minutes; never part of CI.
+# run against the suite, JOBS at once. Tens of minutes; never part of CI.
 N ?= 60
 SEED ?= 1
-mutants: $(VENV)/.installed ## a sample of mutants of the C++ sources against the suite (N=60 SEED=1 BASE=rev)
-	$(VENV)/bin/python tools/mutants.py --sample $(N) --seed $(SEED) $(if $(BASE),--base $(BASE))
+JOBS ?= 2
+mutants: $(VENV)/.installed ## a sample of mutants of the C++ sources against the suite (N=60 SEED=1 JOBS=2 BASE=rev)
+	$(VENV)/bin/python tools/mutants.py --sample $(N) --seed $(SEED) --jobs $(JOBS) $(if $(BASE),--base $(BASE))
