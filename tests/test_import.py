@@ -134,6 +134,26 @@ def test_second_interpreter_is_refused():
                for form in ("ImportError: ", "<class 'ImportError'>: ")), res["text"]
 
 
+def test_the_first_interpreter_to_import_keeps_the_module():
+    # A sub-interpreter imports first: it gets the module, and the main interpreter is refused.
+    res = run_child(
+        """
+        import _xxsubinterpreters as si, types
+        si.run_string(si.create(), "import sys, types; sys.modules['gazu'] = types.ModuleType('gazu'); "
+                                   "import tessavor.prod as m; assert m.Prod.Filter(None, ['ab'], ['a']) == ['ab']")
+        sys.modules["gazu"] = types.ModuleType("gazu")
+        try:
+            import tessavor.prod
+            text = None
+        except ImportError as exc:
+            text = str(exc)
+        print(repr(dict(text=text)))
+        """
+    )
+    assert res == dict(text="Interpreter change detected - this module can only be loaded into one "
+                            "interpreter per process.")
+
+
 def test_missing_gazu_fails_at_line_1_and_next_import_starts_afresh():
     res = run_child(
         """

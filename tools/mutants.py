@@ -14,7 +14,8 @@ mutants (default 2) are tried at once, each in a tree of its own. A mutant is ki
 survives when it passes; one that does not compile counts for nothing.
 
 tools/mutants_equivalent.txt lists mutants that cannot change what the module does, each
-with its reason; they are skipped. Prints each survivor's diff, then the figures; exits 0.
+with its reason, by file, line and text; they are skipped, and an entry that no longer matches
+(its line moved) is named. Prints each survivor's diff, then the figures; exits 0.
 --list prints the sample without running it. Run it with the interpreter of .venv (make
 mutants does), after `make test` has built the module once.
 """
@@ -133,8 +134,8 @@ def changed_lines(base):
     return changed
 
 
-def key(path, original, mutated):
-    return f"{path}: `{original.strip()}` => `{mutated.strip()}`"
+def key(path, number, original, mutated):
+    return f"{path}:{number}: `{original.strip()}` => `{mutated.strip()}`"
 
 
 def equivalent():
@@ -243,10 +244,14 @@ def main():
     skip = equivalent()
     every = [m for path in sources() if lines is None or path in lines
              for m in mutants_of(path, None if lines is None else lines[path])]
-    candidates = [m for m in every if key(m[0], m[3], m[4]) not in skip]
+    keys = {key(m[0], m[1], m[3], m[4]) for m in every}
+    candidates = [m for m in every if key(m[0], m[1], m[3], m[4]) not in skip]
     sample = random.Random(args.seed).sample(candidates, min(args.sample, len(candidates)))
     print(f"{len(every)} mutants, {len(every) - len(candidates)} of them judged equivalent; "
           f"sample of {len(sample)} (seed {args.seed})", flush=True)
+    stale = sorted(skip - keys) if lines is None else []
+    for entry in stale:
+        print(f"no such mutant (its line moved?): {entry}", flush=True)
     if args.list:
         for path, number, name, original, mutated in sample:
             print(f"{path}:{number}: {name}: {mutated.strip() or '(dropped)'}")
@@ -280,7 +285,7 @@ def main():
     for path, number, name, original, mutated in survivors:
         print(f"\nsurvived: {path}:{number} ({name})\n- {original.strip()}\n+ {mutated.strip()}")
         print(f"  equivalent? add to {os.path.relpath(EQUIVALENT, ROOT)}:\n  "
-              f"{key(path, original, mutated)} -- REASON")
+              f"{key(path, number, original, mutated)} -- REASON")
     killed, survived = counts.get("killed", 0), counts.get("survived", 0)
     rate = 100.0 * killed / (killed + survived) if killed + survived else 100.0
     print(f"\n{len(sample)} mutants: {killed} killed, {survived} survived, "
