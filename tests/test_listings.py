@@ -84,6 +84,18 @@ def test_calls_exactly_its_chain(prod, Prod, p, monkeypatch, method, how):
         assert all(x is r["name"] for x, r in zip(result, answer))
 
 
+def test_a_failing_builtins_lookup_keeps_its_own_error(prod, p, monkeypatch):
+    # gazu is missing from the module; the builtins module's own __getattr__ fails otherwise than
+    # with AttributeError: that error propagates, not NameError.
+    monkeypatch.delattr(prod, "gazu")
+    monkeypatch.delattr(builtins, "gazu", raising=False)
+    monkeypatch.setattr(builtins, "__getattr__", lambda name: throw(Boom(name)), raising=False)
+    with pytest.raises(Boom) as info:
+        p.get_tasks()
+    assert info.value.args == ("gazu",)
+    assert module_entries(info.value) == [("tessavor.prod.Prod.get_tasks", 29)]
+
+
 @pytest.mark.parametrize("method", [m for m in METHODS if m not in NAME_LISTS])
 @pytest.mark.parametrize("answer", [None, [], object(), "text"])
 def test_returns_gazus_object(prod, p, monkeypatch, method, answer):

@@ -185,7 +185,8 @@ while True:
         outcome = exc
     finally:
         _testcapi.remove_mem_hooks()
-    attempts.append((k, type(outcome) is MemoryError, key(outcome)))
+    attempts.append((k, type(outcome) is MemoryError, key(outcome),
+                     entries_of(outcome) if isinstance(outcome, BaseException) else []))
     if type(outcome) is not MemoryError:
         break
     k += 1
@@ -266,3 +267,7 @@ def test_each_failed_allocation_of_the_import_fails_it_cleanly():
     assert [a for a in attempts if a[2] not in ("a working module", "MemoryError()")] == []
     assert [a for a in failed if a[2] != "MemoryError()"] == []
     assert len(attempts) > 10 and failed
+    # The entry names the failing top-level statement: the imports (1), the class statement (4), or
+    # a method's definition inside it.
+    lines = {line for a in failed for name, line in a[3] if name == "init tessavor.prod"}
+    assert 4 in lines and lines <= {1, 2, 4, 6, 22, 28, 31, 34, 42, 58, 64, 78, 90, 94}, lines
