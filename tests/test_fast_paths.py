@@ -192,6 +192,16 @@ def test_tables_filled_to_a_power_of_two(Prod):
         assert Prod.Filter(None, items, frags) == model(items, frags)
 
 
+def test_every_part_length_is_scanned(Prod):
+    # Window hashing scans one length after another: a length that only one part has, first or
+    # last in the list, is scanned as well.
+    others = wide_parts(200, [3])
+    lone = "".join(WIDE[2900:2905])
+    items = ["x" + lone + "y"] + [WIDE[2950] * 6] * 9
+    for frags in ([lone] + others, others + [lone]):
+        assert Prod.Filter(None, items, frags) == items[:1]
+
+
 def test_window_confirmation_reaches_the_last_code_point(Prod):
     # Eight code points packed a byte apart: the last one's high bits fall off the key, so a window
     # that differs from a part only there has the part's key. Items of each str width.
