@@ -202,6 +202,15 @@ def test_every_part_length_is_scanned(Prod):
         assert Prod.Filter(None, items, frags) == items[:1]
 
 
+def test_windows_end_where_the_item_ends(Prod):
+    # A part that is an item's end followed by the NUL that ends every str's storage: reading
+    # one window too far would find it.
+    rng = random.Random(3)
+    frags = ["".join(chr(rng.randrange(1, 256)) for _ in range(8)) for _ in range(3000)] + ["abcdefg\x00"]
+    items = ["abcdefg", "zabcdefg", "yzabcdefg", "abcdefgh"] * 3
+    assert Prod.Filter(None, items, frags) == model(items, frags) == []
+
+
 def test_window_confirmation_reaches_the_last_code_point(Prod):
     # Eight code points packed a byte apart: the last one's high bits fall off the key, so a window
     # that differs from a part only there has the part's key. Items of each str width.
