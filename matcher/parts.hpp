@@ -31,11 +31,6 @@ public:
         }
         return true;
     }
-    void reset()
-    {
-        PyMem_Free(data_);
-        data_ = nullptr;
-    }
     T &operator[](Py_ssize_t i) { return data_[i]; }
     const T &operator[](Py_ssize_t i) const { return data_[i]; }
     T *get() const { return data_; }

@@ -54,7 +54,7 @@ int WindowHash::build(const PartList &parts)
     Py_ssize_t capacity = power_of_two_at_least(parts.count + parts.count / 2);
     Py_ssize_t filter_bits = power_of_two_at_least(parts.count * 32 > 64 ? parts.count * 32 : 64);
     if (!slots_.allocate(capacity) || !filter_.allocate(filter_bits / 64) ||
-        !lengths_.allocate(parts.length_count)) {
+        !top_powers_.allocate(parts.length_count)) {
         return -1;
     }
     slot_shift_ = 64 - log2_of(capacity);
@@ -63,12 +63,11 @@ int WindowHash::build(const PartList &parts)
 
     packed_ = parts.longest <= kPackedMax;
     for (Py_ssize_t k = 0; k < parts.length_count; ++k) {
-        Py_ssize_t length = parts.lengths[k];
         uint64_t power = 1;
-        for (Py_ssize_t i = 0; i < length; ++i) {
+        for (Py_ssize_t i = 0; i < parts.lengths[k]; ++i) {
             power *= kBase;
         }
-        lengths_[k] = Length{length, power};
+        top_powers_[k] = power;
     }
     for (Py_ssize_t i = 0; i < parts.count; ++i) {
         insert(parts.items[i], static_cast<int32_t>(i));
@@ -143,7 +142,7 @@ template <typename Char> bool WindowHash::scan(const Char *data, Py_ssize_t leng
         return scan_packed(data, length);
     }
     for (Py_ssize_t k = 0; k < parts_->length_count; ++k) {
-        Py_ssize_t width = lengths_[k].length;
+        Py_ssize_t width = parts_->lengths[k];
         if (width > length) {
             break;
         }
@@ -154,7 +153,7 @@ template <typename Char> bool WindowHash::scan(const Char *data, Py_ssize_t leng
         if (holds(hash, width, data)) {
             return true;
         }
-        uint64_t top = lengths_[k].top_power;
+        uint64_t top = top_powers_[k];
         for (Py_ssize_t i = width; i < length; ++i) {
             hash = hash * kBase + data[i] - top * data[i - width];
             if (holds(hash, width, data + i - width + 1)) {
@@ -168,7 +167,7 @@ template <typename Char> bool WindowHash::scan(const Char *data, Py_ssize_t leng
 template <typename Char> bool WindowHash::scan_packed(const Char *data, Py_ssize_t length) const
 {
     for (Py_ssize_t k = 0; k < parts_->length_count; ++k) {
-        Py_ssize_t width = lengths_[k].length;
+        Py_ssize_t width = parts_->lengths[k];
         Py_ssize_t i = 0;
         if constexpr (sizeof(Char) == 1) {
             // One load per window while eight bytes remain; the windows after

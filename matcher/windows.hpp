@@ -26,10 +26,6 @@ private:
         uint32_t check; // low bits of the mixed hash
         int32_t part;   // index in the part list plus one; 0 for an empty slot
     };
-    struct Length {
-        Py_ssize_t length;
-        uint64_t top_power; // the hash base to the power `length`
-    };
 
     bool insert(PyObject *part, int32_t index);
     template <typename Char> bool scan(const Char *data, Py_ssize_t length) const;
@@ -40,8 +36,8 @@ private:
 
     const PartList *parts_ = nullptr;
     Buffer<Slot> slots_;
-    Buffer<Length> lengths_; // as parts_->lengths: ascending
-    bool packed_ = false;    // windows hash by packing: no part is longer than kPackedMax
+    Buffer<uint64_t> top_powers_; // the hash base to the power of each of parts_->lengths
+    bool packed_ = false;         // windows hash by packing: no part is longer than kPackedMax
     int slot_shift_ = 0;
     Py_ssize_t slot_mask_ = 0;
     // One bit per hash prefix, set for the parts' hashes: most windows that
