@@ -1,22 +1,34 @@
 # The commands a new user types: `make demo`, `make test`.
 # Everything goes into .venv (and .venv-asan for the sanitizer run), made
 # with CPython 3.10: the first python3.10 on PATH that runs, else the newest
-# 3.10 under pyenv's versions folder (tools/find_python.sh).
+# 3.10 under pyenv's versions folder (tools/find_python.sh). PYTHON=3.11,
+# 3.12 or 3.13 picks another version; its venvs and build folders carry the
+# version in their names (.venv-3.13, build/release-3.13).
 
 SHELL := /bin/bash
 CXX ?= g++
 
+# The versions the module is built for, and the one a command uses.
+PYTHONS := 3.10 3.11 3.12 3.13
+PYTHON ?= 3.10
+ifeq ($(filter $(PYTHON),$(PYTHONS)),)
+$(error PYTHON=$(PYTHON): the module is built for $(PYTHONS))
+endif
+# cp310 for 3.10; "" for the default version, "-3.11" for the others.
+PYTAG := cp$(subst .,,$(PYTHON))
+SUFFIX := $(if $(filter 3.10,$(PYTHON)),,-$(PYTHON))
+
 # Interpreters, looked up only when a recipe needs them. zou, the real
 # tracker server, wants CPython 3.12 (else 3.11); it runs beside the module,
 # never in its venv.
-PYTHON310 ?= $(shell tools/find_python.sh 3.10)
+PYTHON_EXE ?= $(shell tools/find_python.sh $(PYTHON))
 PYTHON_ZOU ?= $(shell tools/find_python.sh 3.12 3.11)
 
 CXX_SOURCES := $(wildcard module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp matcher/*.cpp matcher/*.hpp)
 SOURCES := meson.build pyproject.toml $(CXX_SOURCES) $(wildcard tessavor/*)
 
-VENV := .venv
-ASAN_VENV := .venv-asan
+VENV := .venv$(SUFFIX)
+ASAN_VENV := .venv-asan$(SUFFIX)
 ZOU_VENV := .venv-zou
 # Puts a venv's tools first on PATH, where meson and ninja look for each other.
 VENV_PATH = PATH="$(CURDIR)/$(VENV)/bin:$$PATH"
@@ -52,12 +64,16 @@ ZOU_VERSION := 1.0.97
 ZOU_STAMP := $(ZOU_VENV)/.zou-$(ZOU_VERSION)
 REAL_STACK_PACKAGES := postgresql-15 redis-server
 
-.PHONY: test help demo test-asan test-valgrind check-python clean wheels check-wheel \
+.PHONY: test test-all help demo test-asan test-valgrind check-python clean wheels check-wheel \
 	windows-toolchain wheel-windows check-windows test-windows format
 .PHONY: real-stack-packages test-tracker demo-real bench bench-real-tracker mutants
 
-test: $(VENV)/.installed ## the pytest suite in .venv (the default)
+test: $(VENV)/.installed ## the pytest suite in .venv (the default; PYTHON=3.1X for another version)
 	$(VENV)/bin/pytest tests
+
+# Each version's whole suite, one after the other; fails if any did.
+test-all: ## the suite on each of CPython 3.10 to 3.13
+	status=0; for version in $(PYTHONS); do $(MAKE) --no-print-directory test PYTHON=$$version || { echo "=== make test PYTHON=$$version FAILED"; status=1; }; done; exit $$status
 
 help: ## this list
 	@awk -F ':.*## ' '/^[a-z][a-z-]*:.*## / { printf "  make %-20s %s\n", $$1, $$2 }' $(MAKEFILE_LIST)
@@ -74,8 +90,8 @@ test-valgrind: $(VENV)/.installed ## the in-process tests under valgrind memchec
 	tools/apt_install.sh valgrind -- valgrind
 	valgrind/run.sh $(VENV)/bin/python
 
-check-python: ## fails with a hint when CPython 3.10 is not found
-	@test -n "$(PYTHON310)" || { echo "error: CPython 3.10 not found: put python3.10 on PATH or install it with pyenv" >&2; exit 1; }
+check-python: ## fails with a hint when CPython $(PYTHON) is not found
+	@test -n "$(PYTHON_EXE)" || { echo "error: CPython $(PYTHON) not found: put python$(PYTHON) on PATH or install it with pyenv" >&2; exit 1; }
 
 # A venv with the build tools; redone when pyproject changes. The test tools
 # come with the module, as its `test` extra in pyproject.toml. The repo root
@@ -83,20 +99,20 @@ check-python: ## fails with a hint when CPython 3.10 is not found
 # `tessavor` is always the installed, built package.
 %/.tools: pyproject.toml | check-python
 	rm -rf $*
-	$(PYTHON310) -m venv $*
+	$(PYTHON_EXE) -m venv $*
 	$*/bin/python -m pip install --quiet --upgrade pip
 	$*/bin/python -m pip install --quiet meson-python meson ninja
-	echo "$(CURDIR)" > $*/lib/python3.10/site-packages/tessavor-dev.pth
+	echo "$(CURDIR)" > $*/lib/python$(PYTHON)/site-packages/tessavor-dev.pth
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.tools $(SOURCES)
 	mkdir -p build
-	PATH="$(CURDIR)/$(VENV)/bin:$$PATH" flock build/.lock $(VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/release '.[test]'
+	PATH="$(CURDIR)/$(VENV)/bin:$$PATH" flock build/.lock $(VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/release$(SUFFIX) '.[test]'
 	touch $@
 
 $(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
 	mkdir -p build
-	PATH="$(CURDIR)/$(ASAN_VENV)/bin:$$PATH" flock build/.lock $(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/asan $(SANITIZE_ARGS) '.[test]'
+	PATH="$(CURDIR)/$(ASAN_VENV)/bin:$$PATH" flock build/.lock $(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/asan$(SUFFIX) $(SANITIZE_ARGS) '.[test]'
 	touch $@
 
 clean: ## removes build, dist, .venv and .venv-asan
@@ -105,19 +121,20 @@ clean: ## removes build, dist, .venv and .venv-asan
 # Both wheels: the manylinux one (check-wheel) and the Windows one.
 wheels: check-wheel wheel-windows ## both wheels into dist/
 
-# A cp310 wheel built the way an end user's pip builds it (isolated build
-# environment), tagged manylinux by auditwheel (which also checks that it
-# needs no shared library beyond glibc's), installed into a fresh venv and
-# imported there.
-check-wheel: $(VENV)/.tools ## the manylinux wheel: built, audited, installed and imported
-	rm -rf dist/*-linux_*.whl dist/*manylinux*.whl build/wheelhouse build/wheel-venv
-	$(PYTHON310) -m pip wheel --quiet --no-deps -w build/wheelhouse .
+# A wheel for $(PYTHON) built the way an end user's pip builds it (isolated
+# build environment), tagged manylinux by auditwheel (which also checks that
+# it needs no shared library beyond glibc's), installed into a fresh venv of
+# that version and imported there.
+LINUX_WHEEL_GLOB = tessavor_prod-*-$(PYTAG)-$(PYTAG)-
+check-wheel: $(VENV)/.tools ## the manylinux wheel of PYTHON: built, audited, installed and imported
+	rm -rf dist/$(LINUX_WHEEL_GLOB)*linux*.whl build/wheelhouse$(SUFFIX) build/wheel-venv$(SUFFIX)
+	$(PYTHON_EXE) -m pip wheel --quiet --no-deps -w build/wheelhouse$(SUFFIX) .
 	$(VENV)/bin/python -m pip install --quiet $(WHEEL_TOOLS)
-	$(VENV)/bin/auditwheel show build/wheelhouse/tessavor_prod-*-cp310-cp310-linux_x86_64.whl
-	$(VENV_PATH) $(VENV)/bin/auditwheel repair --plat $(MANYLINUX) -w dist build/wheelhouse/tessavor_prod-*-cp310-cp310-linux_x86_64.whl
-	$(PYTHON310) -m venv build/wheel-venv
-	build/wheel-venv/bin/python -m pip install --quiet dist/tessavor_prod-*-cp310-cp310-*$(MANYLINUX)*.whl
-	build/wheel-venv/bin/python tools/wheel_smoke.py
+	$(VENV)/bin/auditwheel show build/wheelhouse$(SUFFIX)/$(LINUX_WHEEL_GLOB)linux_x86_64.whl
+	$(VENV_PATH) $(VENV)/bin/auditwheel repair --plat $(MANYLINUX) -w dist build/wheelhouse$(SUFFIX)/$(LINUX_WHEEL_GLOB)linux_x86_64.whl
+	$(PYTHON_EXE) -m venv build/wheel-venv$(SUFFIX)
+	build/wheel-venv$(SUFFIX)/bin/python -m pip install --quiet dist/$(LINUX_WHEEL_GLOB)*$(MANYLINUX)*.whl
+	build/wheel-venv$(SUFFIX)/bin/python tools/wheel_smoke.py
 
 windows-toolchain: ## mingw-w64 and wine from Debian's packages, when missing (as root)
 	@tools/apt_install.sh x86_64-w64-mingw32-g++-posix wine wineserver -- $(WINDOWS_TOOLCHAIN)

@@ -1,6 +1,7 @@
 #include "module/code_objects.hpp"
 
 #include "module/method_table.hpp"
+#include "module/versions.hpp"
 
 namespace tessavor {
 
@@ -33,16 +34,15 @@ int create_code_objects()
         if (!varnames) {
             return -1;
         }
-        PyCodeObject *code = PyCode_NewWithPosOnlyArgs(
-            method.argcount, 0, 0, method.nvarnames, 0, kCodeFlags, state.empty_bytes,
-            state.empty_tuple, state.empty_tuple, varnames.get(), state.empty_tuple,
-            state.empty_tuple, filename.get(), names.*method.name_str, method.first_line,
-            state.empty_bytes);
+        PyCodeObject *code = versions::new_code(
+            method.argcount, method.nvarnames, kCodeFlags, state.empty_bytes, state.empty_tuple,
+            varnames.get(), filename.get(), names.*method.name_str, names.*method.qualname_str,
+            method.first_line);
         if (code == nullptr) {
             return -1;
         }
-        // The constructor adds CO_NOFREE on its own; the methods show exactly
-        // "optimized, new locals".
+        // The constructor may add flags of its own (CO_NOFREE up to 3.10); the
+        // methods show exactly "optimized, new locals".
         code->co_flags = kCodeFlags;
         Py_XSETREF(state.code[method_index(method)], reinterpret_cast<PyObject *>(code));
     }

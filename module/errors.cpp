@@ -2,6 +2,8 @@
 
 #include <stdarg.h>
 
+#include "module/versions.hpp"
+
 namespace tessavor {
 
 namespace {
@@ -33,11 +35,11 @@ int raise_format(PyObject *type, const char *format, ...)
 
 FetchedError::FetchedError(Form form) noexcept
 {
-    PyErr_Fetch(&type_, &value_, &tb_);
+    versions::fetch_pending(&type_, &value_, &tb_);
     if (form == kAsIs) {
         return;
     }
-    PyErr_NormalizeException(&type_, &value_, &tb_);
+    versions::normalize_pending(&type_, &value_, &tb_);
     if (value_ == nullptr) {
         value_ = Py_NewRef(Py_None);
     }
@@ -55,7 +57,7 @@ FetchedError::~FetchedError()
 
 void FetchedError::restore() noexcept
 {
-    PyErr_Restore(type_, value_, tb_);
+    versions::restore_pending(type_, value_, tb_);
     type_ = value_ = tb_ = nullptr;
 }
 

@@ -7,6 +7,7 @@
 #include "module/names.hpp"
 #include "module/state.hpp"
 #include "module/traceback.hpp"
+#include "module/versions.hpp"
 
 namespace tessavor {
 
@@ -258,6 +259,7 @@ int exec_module(PyObject *module)
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_create, reinterpret_cast<void *>(create_module)},
     {Py_mod_exec, reinterpret_cast<void *>(exec_module)},
+    TESSAVOR_VERSION_MODULE_SLOTS
     {0, nullptr},
 };
 

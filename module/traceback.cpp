@@ -120,8 +120,9 @@ void add_traceback(const char *funcname, int line)
         pending.restore();
         return;
     }
-    frame->f_lineno = line;
     pending.restore();
+    // The entry's line is the frame's: that of its code object's first line,
+    // which is `line` (the cache keys on it).
     PyTraceBack_Here(frame);
     Py_DECREF(frame);
 }

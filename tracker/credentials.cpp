@@ -2,6 +2,7 @@
 // then `return data`, with the exact semantics of a `with` statement.
 #include "module/errors.hpp"
 #include "module/traceback.hpp"
+#include "module/versions.hpp"
 #include "tracker/bodies.hpp"
 #include "tracker/gazu_call.hpp"
 
@@ -33,37 +34,6 @@ Ref special_method(PyObject *obj, PyObject *name)
     return Ref::steal(get(descr, obj, reinterpret_cast<PyObject *>(Py_TYPE(obj))));
 }
 
-// Makes the body's exception the one being handled (what sys.exc_info()
-// reports) while __exit__ runs, as an `except` clause would, and puts the
-// previous one back afterwards.
-class HandlingScope {
-public:
-    HandlingScope(PyObject *type, PyObject *value, PyObject *tb)
-        : item_(PyThreadState_Get()->exc_info), type_(item_->exc_type), value_(item_->exc_value),
-          tb_(item_->exc_traceback)
-    {
-        item_->exc_type = Py_XNewRef(type);
-        item_->exc_value = Py_XNewRef(value);
-        item_->exc_traceback = Py_XNewRef(tb);
-    }
-    ~HandlingScope()
-    {
-        PyObject *type = item_->exc_type, *value = item_->exc_value, *tb = item_->exc_traceback;
-        item_->exc_type = type_;
-        item_->exc_value = value_;
-        item_->exc_traceback = tb_;
-        Py_XDECREF(type);
-        Py_XDECREF(value);
-        Py_XDECREF(tb);
-    }
-    HandlingScope(const HandlingScope &) = delete;
-    HandlingScope &operator=(const HandlingScope &) = delete;
-
-private:
-    _PyErr_StackItem *item_;
-    PyObject *type_, *value_, *tb_;
-};
-
 // The body: data = json.load(data_file).
 Ref parse(PyObject *data_file)
 {
@@ -87,7 +57,9 @@ PyObject *exit_after_failure(const MethodSpec &method, PyObject *exit)
     FetchedError body(FetchedError::kNormalized);
     int suppress;
     {
-        HandlingScope handling(body.type(), body.value(), body.traceback());
+        // The body's exception is the one being handled (what sys.exc_info()
+        // reports) while __exit__ runs, as in an `except` clause.
+        versions::HandledExceptionScope handling(body.type(), body.value(), body.traceback());
         PyObject *exit_args[3] = {body.type(), body.value(),
                                   body.traceback() != nullptr ? body.traceback() : Py_None};
         // Arbitrary code runs in __exit__ and in the truth test.

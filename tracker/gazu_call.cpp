@@ -2,19 +2,15 @@
 
 #include "module/errors.hpp"
 #include "module/traceback.hpp"
+#include "module/versions.hpp"
 
 namespace tessavor::tracker {
 
 namespace {
 
-uint64_t dict_version(PyObject *dict)
-{
-    return reinterpret_cast<PyDictObject *>(dict)->ma_version_tag;
-}
-
 PyObject *remembered(const DictRead &memo, PyObject *dict)
 {
-    return memo.value != nullptr && memo.dict == dict && memo.version == dict_version(dict)
+    return memo.value != nullptr && memo.dict == dict && memo.version == versions::dict_stamp(dict)
                ? memo.value
                : nullptr;
 }
@@ -23,8 +19,8 @@ PyObject *remembered(const DictRead &memo, PyObject *dict)
 void remember(DictRead &memo, PyObject *dict, PyObject *name, PyObject *value)
 {
     PyObject *held = PyDict_GetItemWithError(dict, name);
-    if (held == value) {
-        memo = DictRead{dict, dict_version(dict), value};
+    if (held == value && versions::follow_dict(dict)) {
+        memo = DictRead{dict, versions::dict_stamp(dict), value};
     } else {
         memo.value = nullptr;
         PyErr_Clear();
@@ -63,7 +59,9 @@ Ref module_global(PyObject *name, DictRead &memo)
     }
     PyObject *value = PyDict_GetItemWithError(state.module_dict, name);
     if (value != nullptr) {
-        memo = DictRead{state.module_dict, dict_version(state.module_dict), value};
+        if (versions::follow_dict(state.module_dict)) {
+            memo = DictRead{state.module_dict, versions::dict_stamp(state.module_dict), value};
+        }
         return Ref::borrow(value);
     }
     if (PyErr_Occurred()) {
