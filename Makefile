@@ -66,7 +66,7 @@ REAL_STACK_PACKAGES := postgresql-15 redis-server
 
 .PHONY: test test-all help demo test-asan test-valgrind check-python clean wheels check-wheel \
 	windows-toolchain wheel-windows check-windows test-windows format
-.PHONY: real-stack-packages test-tracker demo-real bench bench-real-tracker mutants
+.PHONY: real-stack-packages test-tracker demo-real bench bench-version bench-real-tracker mutants
 
 test: $(VENV)/.installed ## the pytest suite in .venv (the default; PYTHON=3.1X for another version)
 	$(VENV)/bin/pytest tests
@@ -118,8 +118,10 @@ $(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
 clean: ## removes build, dist, .venv and .venv-asan
 	rm -rf build dist $(VENV) $(ASAN_VENV)
 
-# Both wheels: the manylinux one (check-wheel) and the Windows one.
-wheels: check-wheel wheel-windows ## both wheels into dist/
+# The eight wheels: for each version the manylinux one (check-wheel) and the
+# Windows one.
+wheels: ## the manylinux and win_amd64 wheels of each version into dist/
+	for version in $(PYTHONS); do $(MAKE) --no-print-directory check-wheel wheel-windows PYTHON=$$version || exit 1; done
 
 # A wheel for $(PYTHON) built the way an end user's pip builds it (isolated
 # build environment), tagged manylinux by auditwheel (which also checks that
@@ -193,13 +195,18 @@ test-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## the contrac
 demo-real: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## the quickstart against a real zou on loopback
 	$(VENV)/bin/python examples/demo.py --real
 
-# Side-by-side benchmarks in this process alone (see bench/bench.py and
-# bench/filter_grid.py): no server, no root. Never part of the tests. The
-# libraries Filter is compared with are installed for them alone.
-bench: $(VENV)/.installed ## the in-process benchmarks
+# Side-by-side benchmarks, in-process (see bench/bench.py and
+# bench/filter_grid.py): no server, no root. Never part of the tests.
+# bench.py runs on each version, against that interpreter's own inline
+# chain, pure Python and C loop; the Filter grid, which compares with other
+# libraries (installed for it alone), runs on PYTHON.
+bench: $(VENV)/.installed ## the in-process benchmarks (bench.py on each version)
+	for version in $(PYTHONS); do $(MAKE) --no-print-directory bench-version PYTHON=$$version || exit 1; done
 	$(VENV)/bin/python -m pip install --quiet -r bench/requirements.txt
-	$(VENV)/bin/python bench/bench.py
 	$(VENV)/bin/python bench/filter_grid.py
+
+bench-version: $(VENV)/.installed ## bench.py on PYTHON alone
+	$(VENV)/bin/python bench/bench.py
 
 # Prod against gazu over a real stack (zou, PostgreSQL, Redis) on loopback.
 bench-real-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## Prod against gazu over a real zou

@@ -140,14 +140,35 @@ def main():
         cloops = build_cloops(folder)
         print(f"Python {sys.version.split()[0]}, best of {repeat}; ratio = time / reference time\n")
         print(f"{'workload':<48} {'variant':<16} {'ratio':>8} {'per call':>12}")
+        measured = []
         for title, reference, variants in workloads(cloops, scale):
             check_same_answers(variants)
             times = {name: best(func, repeat, target) for name, func in variants.items()}
+            measured.append(times)
             for name, seconds in times.items():
                 ratio = seconds / times[reference]
                 print(f"{title:<48} {name:<16} {ratio:>8.2f} {format_time(seconds):>12}")
                 title = ""
             print()
+        print_targets(measured)
+
+
+# (what, workload number, measured ratio of two variants, the bound, True when at most it)
+TARGETS = [
+    ("one-statement call / inline gazu chain", 1, ("native", "inline chain"), 1.2, True),
+    ("name list / plain C loop", 3, ("native", "plain C loop"), 1.15, True),
+    ("Filter at 3 fragments: pure Python / native", 4, ("pure Python", "native"), 7.0, False),
+]
+
+
+def print_targets(measured):
+    print("targets on this interpreter:")
+    for what, number, (top, bottom), bound, at_most in TARGETS:
+        times = measured[number - 1]
+        ratio = times[top] / times[bottom]
+        met = ratio <= bound if at_most else ratio >= bound
+        print(f"  {what:<46} {ratio:>6.2f}  {'<=' if at_most else '>='} {bound:<5} "
+              f"{'met' if met else 'MISSED'}")
 
 
 def format_time(seconds):

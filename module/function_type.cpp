@@ -226,7 +226,11 @@ int ready_function_type()
     if (t.tp_flags & Py_TPFLAGS_READY) {
         return 0;
     }
-    Py_SET_REFCNT(&t, 1);
+    // Once only: a PyType_Ready that failed part-way may have handed out
+    // references to the type already (and from 3.12 made it immortal).
+    if (Py_REFCNT(&t) == 0) {
+        Py_SET_REFCNT(&t, 1);
+    }
     t.tp_name = "tessavor.prod.method";
     t.tp_basicsize = sizeof(MethodFunction);
     t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_METHOD_DESCRIPTOR |

@@ -1,5 +1,6 @@
 """Prod.load_json: parsed values, the with statement around the file, failures and entries."""
 import json
+import sys
 
 import pytest
 
@@ -145,3 +146,27 @@ def test_with_statement_semantics():
     results = eval(run_python(f"ROWS = {rows!r}\n" + WITH_CHILD.lstrip("\n")).stdout)
     for row, result in zip(WITH_ROWS, results, strict=True):
         assert result == (*row[4:], True), row[:4]  # True: the exception handled before is put back
+
+
+def test_a_generator_resumed_elsewhere_keeps_no_exception_handled_around_its_call(p, tmp_path):
+    # While __exit__ runs, the body's exception is the one handled; afterwards exactly what the
+    # innermost slot held comes back. A generator's own slot was empty: it must stay so, not
+    # take the exception its caller happened to be handling then.
+    path = tmp_path / "bad.json"
+    path.write_text("{")
+
+    def generator():
+        try:
+            p.load_json(str(path))
+        except ValueError:
+            pass
+        yield sys.exc_info()[1]
+        yield sys.exc_info()[1]
+
+    outer = KeyError("outer")
+    try:
+        raise outer
+    except KeyError:
+        g = generator()
+        during = next(g)
+    assert (during, next(g)) == (outer, None)
