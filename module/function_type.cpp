@@ -34,6 +34,9 @@ PyObject *method_vectorcall(PyObject *callable, PyObject *const *args, size_t na
                             PyObject *kwnames)
 {
     const MethodSpec &method = *as_function(callable)->method;
+    if (kwnames == nullptr && PyVectorcall_NARGS(nargsf) == method.argcount) {
+        return method.body(method, args); // the positional values are the parameters
+    }
     PyObject *values[kMaxParameters];
     if (bind_arguments(method, args, PyVectorcall_NARGS(nargsf), kwnames, values) < 0) {
         return nullptr;

@@ -75,8 +75,32 @@ Ref module_global(PyObject *name, DictRead &memo)
     return builtin;
 }
 
+namespace {
+
+// The callee of `chain` while every dictionary it was read through is
+// unchanged, borrowed: the remembered reads alone, no code runs.
+PyObject *remembered_callee(const GazuChain &chain)
+{
+    PyObject *owner = remembered(gazu_read, state.module_dict);
+    if (owner == nullptr || !PyModule_CheckExact(owner)) {
+        return nullptr;
+    }
+    if (chain.submodule != nullptr) {
+        owner = remembered(chain.submodule_read, PyModule_GetDict(owner));
+        if (owner == nullptr || !PyModule_CheckExact(owner)) {
+            return nullptr;
+        }
+    }
+    return remembered(chain.function_read, PyModule_GetDict(owner));
+}
+
+} // namespace
+
 Ref gazu_function(GazuChain &chain)
 {
+    if (PyObject *callee = remembered_callee(chain)) {
+        return Ref::borrow(callee);
+    }
     Ref owner = module_global(names.gazu, gazu_read);
     if (owner && chain.submodule != nullptr) {
         owner = attribute(owner.get(), names.*chain.submodule, chain.submodule_read);
