@@ -96,10 +96,14 @@ def workloads(cloops, scale):
     none_regex = re.compile("|".join(map(re.escape, none_frags)))
     tiny, tiny_parts = ["ab", "b"], ["a"]
 
+    fetched = gazu.project.get_project_by_name
     yield "1 call overhead: get_project", "inline chain", {
         "native": lambda: native.get_project("Agent 327"),
         "inline chain": lambda: gazu.project.get_project_by_name("Agent 327"),
         "pure Python": lambda: python.get_project("Agent 327"),
+        # The floor for any C method: a C function whose whole body is the
+        # call of a function fetched beforehand.
+        "C forwarding": lambda: cloops.call(fetched, "Agent 327"),
     }
     yield "2 keyword binding: Filter(string=, substr=)", "native", {
         "native": lambda: native.Filter(string=tiny, substr=tiny_parts),
@@ -162,6 +166,9 @@ TARGETS = [
 
 
 def print_targets(measured):
+    call = measured[0]
+    print(f"the call beside the C floor: native / C forwarding {call['native'] / call['C forwarding']:.2f}, "
+          f"inline chain / C forwarding {call['inline chain'] / call['C forwarding']:.2f}")
     print("targets on this interpreter:")
     for what, number, (top, bottom), bound, at_most in TARGETS:
         times = measured[number - 1]
