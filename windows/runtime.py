@@ -10,6 +10,12 @@ embeddable interpreter reads instead of any environment, then lists the
 standard library, DESTINATION/site (where pip --target puts packages) and
 each given folder, in that order.
 
+One file of the package is left out: _wmi.pyd (3.12 and later), whose
+queries call propsys.dll's VariantToString, which wine 8 lacks, so that the
+first platform.system() (hypothesis calls it on import) aborts the process.
+Without it, platform falls back to sys.getwindowsversion(), as it does on
+Windows when WMI is unavailable.
+
     python runtime.py VERSION DESTINATION [FOLDER ...]
 """
 import hashlib
@@ -21,6 +27,9 @@ import sys
 import tarfile
 import tempfile
 import zipfile
+
+# What wine cannot run; see above.
+LEFT_OUT = {"_wmi.pyd"}
 
 # The sha256 of each version's sdist, as first downloaded from the index.
 SDIST_SHA256 = {
@@ -60,7 +69,8 @@ def main(version, destination, *folders):
     staging = tempfile.mkdtemp(dir=os.path.dirname(destination))
     with zipfile.ZipFile(io.BytesIO(data)) as archive:
         for member in archive.namelist():
-            if member.startswith(f"{tag}/") and not member.endswith("/"):
+            if (member.startswith(f"{tag}/") and not member.endswith("/")
+                    and member[len(tag) + 1:] not in LEFT_OUT):
                 target = os.path.join(staging, member[len(tag) + 1:])
                 os.makedirs(os.path.dirname(target), exist_ok=True)
                 with open(target, "wb") as f:
