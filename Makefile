@@ -170,8 +170,8 @@ check-windows: wheel-windows $(WIN_PYTHON)/.ready ## PE checks of the .pyd and t
 	rm -rf $(WIN_REBUILT)
 	$(VENV_PATH) $(call WIN_SETUP,$(WIN_REBUILT))
 	$(VENV_PATH) ninja -C $(WIN_REBUILT)
-	$(VENV)/bin/python -m pip install --quiet $(WHEEL_TOOLS)
-	TESSAVOR_WINDOWS_PYTHON=$(PYTHON) TESSAVOR_PYD=$(call WIN_PYD,$(WIN_BUILD)) TESSAVOR_PYD_REBUILT=$(call WIN_PYD,$(WIN_REBUILT)) TESSAVOR_PYTHON_DLL=$(WIN_PYTHON)/$(WIN_DLL) TESSAVOR_WHEEL=$(WIN_WHEEL) $(VENV)/bin/pytest -p no:cacheprovider tests/windows
+	$(VENV)/bin/python -m pip install --quiet $(WHEEL_TOOLS) pytest
+	TESSAVOR_WINDOWS_PYTHON=$(PYTHON) TESSAVOR_PYD=$(call WIN_PYD,$(WIN_BUILD)) TESSAVOR_PYD_REBUILT=$(call WIN_PYD,$(WIN_REBUILT)) TESSAVOR_PYTHON_DLL=$(WIN_PYTHON)/$(WIN_DLL) TESSAVOR_WHEEL=$(WIN_WHEEL) $(VENV)/bin/python -m pytest -p no:cacheprovider tests/windows
 
 # The suite, run by CPython $(PYTHON) for Windows under wine (windows/wine_python.sh),
 # with the wheel and its test extra installed by pip for that platform.
