@@ -9,6 +9,7 @@ fields the module reads or writes directly are found in the objects' memory, thr
 by looking for a value planted in them.
 """
 import ctypes
+import struct
 import sys
 import types
 
@@ -36,7 +37,6 @@ def main():
         out.append(f"{expression} {value}")
 
     # The C types of the LLP64 platform.
-    import struct
     for c_type, code in (("void *", "P"), ("size_t", "N"), ("long", "l"), ("int", "i"),
                          ("short", "h"), ("long long", "q")):
         emit(f"sizeof({c_type})", struct.calcsize(code))
@@ -48,7 +48,7 @@ def main():
 
     # Object headers and the built-in containers the module reads through macros.
     emit("sizeof(PyObject)", object.__basicsize__)
-    emit("sizeof(PyVarObject)", tuple.__basicsize__)
+    emit("sizeof(PyVarObject)", tuple.__basicsize__)  # a tuple is that header, then its items
     # The digits follow the header; 3.12 put them in a struct of their own.
     digits = "long_value.ob_digit" if version >= (3, 12) else "ob_digit"
     emit(f"offsetof(PyLongObject, {digits})", int.__basicsize__)
