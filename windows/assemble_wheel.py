@@ -1,4 +1,4 @@
-"""Assembles the cp310-win_amd64 wheel from a meson cross build.
+"""Assembles the cp3XX-win_amd64 wheel of CPython VERSION from a meson cross build.
 
 meson-python tags a wheel for the interpreter that runs the build, which is
 never the Windows one here, so this writes the wheel itself: the files of
@@ -7,7 +7,10 @@ meson-python would write from pyproject.toml, a WHEEL file for a platform
 wheel and a RECORD with hashes. Entries are sorted and dated 1980-01-01, so
 the same build gives the same wheel, byte for byte.
 
-    python assemble_wheel.py BUILD_DIR OUTPUT_DIR
+    python assemble_wheel.py VERSION BUILD_DIR OUTPUT_DIR
+
+VERSION (e.g. 3.12) gives the wheel's tag, cp312-cp312-win_amd64; the build
+must be one for that version, whose extension module carries the same tag.
 
 Prints the path of the wheel it wrote.
 """
@@ -20,9 +23,12 @@ import sys
 import zipfile
 
 import pyproject_metadata
-import tomli
 
-TAG = "cp310-cp310-win_amd64"
+if sys.version_info >= (3, 11):
+    import tomllib
+else:  # meson-python brings tomli where the standard library has no TOML reader
+    import tomli as tomllib
+
 ZIP_DATE = (1980, 1, 1, 0, 0, 0)
 PROJECT_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -49,17 +55,23 @@ def record_line(path, data):
     return f"{path},sha256={digest},{len(data)}"
 
 
-def main(build_dir, output_dir):
+def main(version, build_dir, output_dir):
+    python_tag = "cp" + version.replace(".", "")
+    tag = f"{python_tag}-{python_tag}-win_amd64"
     with open(os.path.join(PROJECT_DIR, "pyproject.toml"), "rb") as f:
-        metadata = pyproject_metadata.StandardMetadata.from_pyproject(tomli.load(f), PROJECT_DIR)
+        metadata = pyproject_metadata.StandardMetadata.from_pyproject(tomllib.load(f), PROJECT_DIR)
     name = metadata.canonical_name.replace("-", "_")
     dist_info = f"{name}-{metadata.version}.dist-info"
     wheel_text = ("Wheel-Version: 1.0\n"
                   "Generator: tessavor windows/assemble_wheel.py\n"
                   "Root-Is-Purelib: false\n"
-                  f"Tag: {TAG}\n")
+                  f"Tag: {tag}\n")
 
     entries = []
+    extensions = [path for path, _ in installed_files(build_dir) if path.endswith(".pyd")]
+    if extensions != [f"tessavor/prod.{python_tag}-win_amd64.pyd"]:
+        sys.exit(f"assemble_wheel: a build for {version} installs tessavor/prod.{python_tag}"
+                 f"-win_amd64.pyd alone, this one installs {extensions}")
     for path, source in installed_files(build_dir):
         with open(source, "rb") as f:
             entries.append((path, f.read()))
@@ -69,7 +81,7 @@ def main(build_dir, output_dir):
     entries.append((f"{dist_info}/RECORD", (record + f"{dist_info}/RECORD,,\n").encode()))
 
     os.makedirs(output_dir, exist_ok=True)
-    wheel_path = os.path.join(output_dir, f"{name}-{metadata.version}-{TAG}.whl")
+    wheel_path = os.path.join(output_dir, f"{name}-{metadata.version}-{tag}.whl")
     with zipfile.ZipFile(wheel_path, "w", zipfile.ZIP_DEFLATED) as wheel:
         for path, data in entries:
             info = zipfile.ZipInfo(path, ZIP_DATE)
@@ -80,6 +92,6 @@ def main(build_dir, output_dir):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         sys.exit(__doc__)
     main(*sys.argv[1:])

@@ -1,0 +1,63 @@
+// Compile-time checks that the Windows build sees the interpreter as
+// python311.dll does. Each number is the official 64-bit CPython 3.11.9's,
+// as windows/layout_probe.py reads it from that interpreter under wine
+// (type.__basicsize__, __dictoffset__, __weakrefoffset__, struct.calcsize,
+// and the offset of a value planted in an object), for the C types that
+// pyconfig.h sizes and every structure the module reads or fills in
+// directly. `make check-windows` runs the probe again and compares.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+#include <stddef.h>
+
+// The C types, as pyconfig.h states them and the compiler has them.
+static_assert(sizeof(void *) == 8 && SIZEOF_VOID_P == sizeof(void *), "64-bit pointers");
+static_assert(sizeof(size_t) == 8 && SIZEOF_SIZE_T == sizeof(size_t), "64-bit size_t");
+static_assert(sizeof(Py_ssize_t) == 8 && sizeof(Py_hash_t) == 8, "64-bit sizes and hashes");
+static_assert(sizeof(long) == 4 && SIZEOF_LONG == sizeof(long), "LLP64: long is 32-bit");
+static_assert(sizeof(int) == 4 && SIZEOF_INT == sizeof(int), "int");
+static_assert(sizeof(short) == 2 && SIZEOF_SHORT == sizeof(short), "short");
+static_assert(sizeof(long long) == 8 && SIZEOF_LONG_LONG == sizeof(long long), "long long");
+static_assert(sizeof(wchar_t) == 2 && SIZEOF_WCHAR_T == sizeof(wchar_t), "UTF-16 wchar_t");
+static_assert(sizeof(time_t) == SIZEOF_TIME_T, "time_t");
+static_assert(PyLong_SHIFT == 30 && sizeof(digit) == 4, "30-bit long digits");
+
+// Object headers; int, tuple, list, set, dict, str and exception objects.
+static_assert(sizeof(PyObject) == 16 && sizeof(PyVarObject) == 24, "object header");
+static_assert(offsetof(PyLongObject, ob_digit) == 24, "int layout");
+static_assert(offsetof(PyTupleObject, ob_item) == 24, "tuple layout");
+static_assert(sizeof(PyListObject) == 40 && offsetof(PyListObject, ob_item) == 24, "list layout");
+static_assert(sizeof(PySetObject) == 200 && offsetof(PySetObject, used) == 24 &&
+                  offsetof(PySetObject, weakreflist) == 192,
+              "set layout");
+static_assert(sizeof(PyDictObject) == 48 && offsetof(PyDictObject, ma_version_tag) == 24,
+              "dict layout");
+static_assert(sizeof(PyUnicodeObject) == 80 && sizeof(PyASCIIObject) == 48 &&
+                  sizeof(PyCompactUnicodeObject) == 72,
+              "str layout");
+// 3.11 adds the notes (__notes__) to every exception.
+static_assert(sizeof(PyBaseExceptionObject) == 72, "exception layout");
+
+// The handled exception, set by the module in the thread state's innermost
+// item, which from 3.11 holds only the exception value.
+static_assert(offsetof(PyThreadState, exc_info) == 120 &&
+                  offsetof(_PyErr_StackItem, exc_value) == 0,
+              "thread state layout");
+
+// type: basic size, __dictoffset__, __weakrefoffset__; the module fills in its
+// own static type.
+static_assert(sizeof(PyHeapTypeObject) == 904, "type layout");
+static_assert(offsetof(PyTypeObject, tp_dict) == 264, "type.__dictoffset__");
+static_assert(offsetof(PyTypeObject, tp_weaklist) == 368, "type.__weakrefoffset__");
+
+// function (the model of the method objects), code, traceback, method. The
+// frame object's struct is private from 3.11; the module only creates frames
+// through PyFrame_New. A code object ends in its code units, which start at
+// the type's basic size.
+static_assert(sizeof(PyFunctionObject) == 136, "function layout");
+static_assert(offsetof(PyFunctionObject, func_dict) == 88, "function.__dictoffset__");
+static_assert(offsetof(PyFunctionObject, func_weakreflist) == 96, "function.__weakrefoffset__");
+static_assert(offsetof(PyCodeObject, co_code_adaptive) == 184, "code layout");
+static_assert(offsetof(PyCodeObject, co_weakreflist) == 144, "code.__weakrefoffset__");
+static_assert(offsetof(PyCodeObject, co_flags) == 48, "code flags, set by the module");
+static_assert(sizeof(PyTracebackObject) == 40, "traceback layout");
+static_assert(sizeof(PyMethodObject) == 48, "method layout");
