@@ -11,7 +11,10 @@ success returned as failure and the reverse. A fixed seed draws a sample of N of
 (build/mutants, an incremental ninja build) and run against the suite as it stood at the start
 (copied there too, so that work can go on meanwhile), which stops at its first failure; J
 mutants (default 2) are tried at once, each in a tree of its own. A mutant is killed when the suite fails, crashes or runs out of time, and
-survives when it passes; one that does not compile counts for nothing.
+survives when it passes; one that does not compile counts for nothing, and so does one whose
+build is byte for byte the unmutated one (code compiled only for other Python versions, or
+folded away by the compiler): it cannot change what this build does. The Python is the one
+running this script; `make mutants PYTHON=3.12` tries the mutants on that version's build.
 
 tools/mutants_equivalent.txt lists mutants that cannot change what the module does, each
 with its reason, by file, line and text; they are skipped, and an entry that no longer matches
@@ -21,6 +24,7 @@ mutants does), after `make test` has built the module once.
 """
 import argparse
 import concurrent.futures
+import hashlib
 import os
 import queue
 import random
@@ -34,7 +38,9 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FOLDERS = ("module", "tracker", "matcher")
 EQUIVALENT = os.path.join(ROOT, "tools", "mutants_equivalent.txt")
-WORK = os.path.join(ROOT, "build", "mutants")
+# One work folder per Python version: the builds are configured for one interpreter.
+WORK = os.path.join(ROOT, "build", "mutants" + ("" if sys.version_info[:2] == (3, 10) else
+                                                 "-%d.%d" % sys.version_info[:2]))
 
 # (name, pattern, replacement): every match of the pattern on a line of code is one mutant.
 OPERATORS = [
@@ -168,18 +174,27 @@ def prepare(worker):
                        check=True, env=env, stdout=subprocess.DEVNULL)
     os.makedirs(os.path.join(package, "tessavor"), exist_ok=True)
     shutil.copy2(os.path.join(tree, "tessavor", "__init__.py"), os.path.join(package, "tessavor"))
-    return tree, build, package, env
+    return tree, build, package, env, {}  # the last: the unmutated build's digest, once known
+
+
+def built_module(build):
+    """The path of the module a build made, and the sha256 of its bytes."""
+    name = next(name for name in os.listdir(build) if name.startswith("prod.") and name.endswith(".so"))
+    with open(os.path.join(build, name), "rb") as f:
+        return os.path.join(build, name), hashlib.sha256(f.read()).hexdigest()
 
 
 def build_and_test(workspace, timeout):
     """The suite's verdict on what the workspace's tree holds now."""
-    tree, build, package, env = workspace
+    tree, build, package, env, unmutated = workspace
     if subprocess.run(["ninja", "-C", build], env=env, stdout=subprocess.DEVNULL,
                       stderr=subprocess.DEVNULL).returncode != 0:
         return "does not build"
-    built = [name for name in os.listdir(build) if name.startswith("prod.") and name.endswith(".so")]
-    target = os.path.join(package, "tessavor", built[0])
-    shutil.copy2(os.path.join(build, built[0]), target + ".new")
+    built, digest = built_module(build)
+    if unmutated.get("digest") == digest:
+        return "same binary"
+    target = os.path.join(package, "tessavor", os.path.basename(built))
+    shutil.copy2(built, target + ".new")
     os.replace(target + ".new", target)
     # The pytest script, not `python -m pytest`: that would put the tree's `tessavor` folder first
     # on sys.path. Its own process group, so that a time-out ends whatever the suite started.
@@ -203,9 +218,10 @@ def build_and_test(workspace, timeout):
 
 def check_workspace(workspace, timeout):
     """Exits unless the unmutated tree passes the suite, importing the workspace's build."""
-    tree, build, package, env = workspace
+    tree, build, package, env, unmutated = workspace
     if build_and_test(workspace, timeout) != "survived":
         sys.exit("mutants: the unmutated tree does not pass the suite; nothing to measure")
+    unmutated["digest"] = built_module(build)[1]
     where = subprocess.run([sys.executable, "-c", "import tessavor.prod as m; print(m.__file__)"],
                            cwd=package, env=dict(env, PYTHONPATH=package), capture_output=True,
                            text=True).stdout.strip()
@@ -289,7 +305,8 @@ def main():
     killed, survived = counts.get("killed", 0), counts.get("survived", 0)
     rate = 100.0 * killed / (killed + survived) if killed + survived else 100.0
     print(f"\n{len(sample)} mutants: {killed} killed, {survived} survived, "
-          f"{counts.get('does not build', 0)} did not build; kill rate {rate:.1f}%")
+          f"{counts.get('does not build', 0)} did not build, {counts.get('same binary', 0)} built "
+          f"the unmutated module; kill rate {rate:.1f}% (Python {sys.version.split()[0]})")
 
 
 if __name__ == "__main__":
