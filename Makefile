@@ -18,7 +18,8 @@ $(error PYTHON=$(PYTHON): the module is built for $(PYTHONS))
 endif
 # cp310 for 3.10; "" for the default version, "-3.11" for the others.
 PYTAG := cp$(subst .,,$(PYTHON))
-SUFFIX := $(if $(filter 3.10,$(PYTHON)),,-$(PYTHON))
+version_suffix = $(if $(filter 3.10,$(1)),,-$(1))
+SUFFIX := $(call version_suffix,$(PYTHON))
 
 # Interpreters, looked up only when a recipe needs them. zou, the real
 # tracker server, wants CPython 3.12 (else 3.11); it runs beside the module,
@@ -98,7 +99,7 @@ test-valgrind: $(VENV)/.installed ## the in-process tests under valgrind memchec
 	tools/apt_install.sh valgrind -- valgrind
 	valgrind/run.sh $(VENV)/bin/python
 
-check-python: ## fails with a hint when CPython $(PYTHON) is not found
+check-python: ## fails with a hint when the CPython of PYTHON is not found
 	@test -n "$(PYTHON_EXE)" || { echo "error: CPython $(PYTHON) not found: put python$(PYTHON) on PATH or install it with pyenv" >&2; exit 1; }
 
 # A venv with the build tools; redone when pyproject changes. The test tools
@@ -123,8 +124,8 @@ $(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
 	PATH="$(CURDIR)/$(ASAN_VENV)/bin:$$PATH" flock build/.lock $(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/asan$(SUFFIX) $(SANITIZE_ARGS) '.[test]'
 	touch $@
 
-clean: ## removes build, dist, .venv and .venv-asan
-	rm -rf build dist $(VENV) $(ASAN_VENV)
+clean: ## removes build, dist and the venvs of every version (.venv*, but .venv-zou)
+	rm -rf build dist $(foreach version,$(PYTHONS),.venv$(call version_suffix,$(version)) .venv-asan$(call version_suffix,$(version)))
 
 # The eight wheels: for each version the manylinux one (check-wheel) and the
 # Windows one.
