@@ -16,7 +16,8 @@ PYTHON ?= 3.10
 ifeq ($(filter $(PYTHON),$(PYTHONS)),)
 $(error PYTHON=$(PYTHON): the module is built for $(PYTHONS))
 endif
-# cp310 for 3.10; "" for the default version, "-3.11" for the others.
+# The wheel tag (cp310), and what venv and build folder names end with: ""
+# for 3.10, the default, and "-3.11" for the others.
 PYTAG := cp$(subst .,,$(PYTHON))
 version_suffix = $(if $(filter 3.10,$(1)),,-$(1))
 SUFFIX := $(call version_suffix,$(PYTHON))
