@@ -380,6 +380,20 @@ def test_module_subclass_is_read_through_its_own_getattribute(prod, p, monkeypat
     assert ObservedModule.read == ["project", "get_project_by_name"] * 2
 
 
+@pytest.mark.parametrize("which", ["gazu", "project"])
+def test_a_module_turned_into_a_subclass_is_read_through_it_from_then_on(prod, p, monkeypatch, which):
+    # Assigning a module's __class__ leaves its dictionary as it was: what was remembered from it
+    # must not be used once the module is no longer exactly a module.
+    gazu = substitute("plain")
+    monkeypatch.setattr(prod, "gazu", gazu)
+    assert p.get_project("A") == ("plain", "A")  # remembered
+    module = gazu if which == "gazu" else gazu.project
+    module.__class__ = ObservedModule
+    ObservedModule.read = []
+    assert p.get_project("A") == ("plain", "A")
+    assert ObservedModule.read == (["project"] if which == "gazu" else ["get_project_by_name"])
+
+
 def net_allocation(call, times=2000):
     """Bytes left allocated by `times` calls: the least of three runs, since
     tracemalloc's own first allocations land in one of them."""
