@@ -6,7 +6,9 @@ item) with the same parts. gazu's attribute chain is remembered while the
 dictionaries it was read from are unchanged.
 """
 import itertools
+import json
 import random
+import sys
 import tracemalloc
 import types
 
@@ -14,7 +16,7 @@ import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
-from conftest import module_entries
+from conftest import module_entries, run_python
 
 
 class Parts(tuple):
@@ -392,6 +394,77 @@ def test_a_module_turned_into_a_subclass_is_read_through_it_from_then_on(prod, p
     ObservedModule.read = []
     assert p.get_project("A") == ("plain", "A")
     assert ObservedModule.read == (["project"] if which == "gazu" else ["get_project_by_name"])
+
+
+# From 3.12 the remembered reads follow their dictionaries through a dictionary watcher, of
+# which an interpreter has eight for everyone; _testcapi takes them the way other extensions do.
+WATCHERS = """
+import _testcapi, json, types
+import tessavor.prod as prod
+
+def take_watchers():
+    taken = []
+    try:
+        while True:
+            taken.append(_testcapi.add_dict_watcher(0))
+    except RuntimeError:  # no more dict watcher IDs available
+        return taken
+
+def free_watchers():
+    taken = take_watchers()
+    for watcher in taken:
+        _testcapi.clear_dict_watcher(watcher)
+    return len(taken)
+
+def substitute(answer):
+    gazu, project = types.ModuleType("gazu"), types.ModuleType("gazu.project")
+    project.get_project_by_name, gazu.project = (lambda name: (answer, name)), project
+    return gazu
+
+def calls():
+    p, answers = prod.Prod.__new__(prod.Prod), []
+    prod.gazu = substitute("first")
+    answers += [p.get_project("A"), p.get_project("A")]
+    prod.gazu.project.get_project_by_name = lambda name: ("second", name)
+    answers.append(p.get_project("A"))
+    prod.gazu = substitute("third")
+    answers.append(p.get_project("A"))
+    return [list(answer) for answer in answers]
+
+expected = [["first", "A"], ["first", "A"], ["second", "A"], ["third", "A"]]
+"""
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="dictionary watchers came with 3.12")
+def test_the_module_takes_one_dictionary_watcher_however_many_calls():
+    pytest.importorskip("_testcapi")
+    proc = run_python(WATCHERS + """
+before = free_watchers()
+first, second = calls(), calls()
+print(json.dumps([before - free_watchers(), first == second == expected]))
+""")
+    assert json.loads(proc.stdout) == [1, True]
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="dictionary watchers came with 3.12")
+def test_with_every_dictionary_watcher_taken_calls_read_afresh():
+    pytest.importorskip("_testcapi")
+    proc = run_python(WATCHERS + """
+import os, tempfile
+fd, path = tempfile.mkstemp()
+os.write(fd, b'{"host_url": "h"}')
+os.close(fd)
+taken = take_watchers()
+# The first read is the global json: a failed watch must leave no error behind, which a C
+# function called next (here json.load) would find.
+real, prod.json = prod.json, types.SimpleNamespace(load=type)
+opened = prod.Prod.__new__(prod.Prod).load_json(path).__name__
+prod.json = real
+loaded = prod.Prod.__new__(prod.Prod).load_json(path)
+os.remove(path)
+print(json.dumps([len(taken) > 0, opened, loaded, calls() == expected, calls() == expected]))
+""")
+    assert json.loads(proc.stdout) == [True, "TextIOWrapper", {"host_url": "h"}, True, True]
 
 
 def net_allocation(call, times=2000):
