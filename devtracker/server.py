@@ -534,6 +534,13 @@ class DevTracker(ThreadingHTTPServer):
         self.stop()
 
 
+def credentials(tracker):
+    """The credentials file's members for a running tracker (devtracker, or a real stack):
+    what `Prod(path)` reads."""
+    return {"host_url": tracker.api_url, "event_url": tracker.event_url,
+            "login_id": tracker.login, "password": tracker.password}
+
+
 def start(data=None, port=0, verbose=False):
     """A DevTracker serving `data` (default: the sample) on 127.0.0.1:`port`."""
     return DevTracker(data, port, verbose).start()

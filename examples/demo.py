@@ -19,6 +19,7 @@ from pathlib import Path
 
 import gazu
 
+import devtracker
 from devtracker import production, real_stack, start
 
 HERE = Path(__file__).resolve().parent
@@ -49,17 +50,7 @@ def main(argv=None):
         return 2
     with server, tempfile.TemporaryDirectory(prefix="tessavor-demo-") as folder:
         credentials = Path(folder) / "credentials.json"
-        credentials.write_text(
-            json.dumps(
-                {
-                    "host_url": server.api_url,
-                    "event_url": server.event_url,
-                    "login_id": server.login,
-                    "password": server.password,
-                },
-                indent=2,
-            )
-        )
+        credentials.write_text(json.dumps(devtracker.credentials(server), indent=2))
         kind = "a real tracker (zou)" if args.real else "devtracker"
         print(f"{kind} serves {server.api_url}; credentials: {credentials}\n", flush=True)
         status = subprocess.call([sys.executable, str(HERE / "quickstart.py"), str(credentials)])

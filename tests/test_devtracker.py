@@ -137,22 +137,38 @@ def test_raw_http_errors_are_json_and_harmless(server):
 
 @pytest.mark.skipif(sys.platform == "win32",
                     reason="Windows delivers neither SIGINT nor SIGTERM to another process")
-@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM])
-def test_command_line(tmp_path, signum):
+@pytest.mark.parametrize("signum, to_file", [(signal.SIGINT, True), (signal.SIGTERM, False)])
+def test_command_line(tmp_path, signum, to_file):
     data = json.loads(DATA_FILE.read_text(encoding="utf-8"))
     data["projects"][0]["name"] = "Offline Demo"
     data_file = tmp_path / "prod.json"
     data_file.write_text(json.dumps(data), encoding="utf-8")
+    credentials_file = tmp_path / "credentials.json"
     proc = subprocess.Popen(
-        [sys.executable, "-m", "devtracker", "--port", "0", "--data", str(data_file)],
+        [sys.executable, "-m", "devtracker", "--port", "0", "--data", str(data_file)]
+        + (["--credentials", str(credentials_file)] if to_file else []),
         cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
         env={**os.environ, "PYTHONPATH": str(ROOT)},
     )
     try:
-        api_url = proc.stdout.readline().strip()
+        api_url = proc.stdout.readline().strip()  # the address alone, for scripts
         assert api_url.startswith("http://127.0.0.1:") and api_url.endswith("/api")
-        gazu.set_host(api_url)
-        gazu.log_in(data["login"]["email"], data["login"]["password"])
+        login = data["login"]
+        assert proc.stdout.readline() == f"login {login['email']}, password {login['password']}\n"
+        printed = []
+        for line in proc.stdout:
+            if line == "serving until Ctrl-C\n":
+                break
+            printed.append(line)
+        if to_file:
+            assert printed == [f"credentials for Prod written to {credentials_file}\n"]
+            credentials = json.loads(credentials_file.read_text(encoding="utf-8"))
+        else:
+            credentials = json.loads("".join(printed[1:]))
+        assert credentials == {"host_url": api_url, "event_url": api_url[:-len("/api")] + "/socket.io",
+                               "login_id": login["email"], "password": login["password"]}
+        gazu.set_host(credentials["host_url"])
+        gazu.log_in(credentials["login_id"], credentials["password"])
         assert "Offline Demo" in [p["name"] for p in gazu.project.all_projects()]
         proc.send_signal(signum)
         out, err = proc.communicate(timeout=10)
