@@ -1,16 +1,24 @@
 """The installed stub describes the runtime module, and type checkers find it.
 
 mypy runs on small scripts: the mistakes a user makes are flagged on their
-own lines, a correct tool and the README's examples check clean.
+own lines, a correct tool and the README's examples check clean. The
+stub's record types are checked against the records devtracker serves.
 """
+import ast
+import json
 import re
 import subprocess
 import sys
 import tempfile
 import textwrap
+import types
+import typing
 from pathlib import Path
 
+import gazu
 import pytest
+
+from devtracker import start
 
 pytest.importorskip("mypy")
 
@@ -143,3 +151,78 @@ def test_each_readme_python_block_type_checks(tmp_path, index):
     out, errors = mypy_errors(tmp_path, readme_python_blocks()[index])
     assert errors == [] and "Success: no issues found" in out, out
 
+
+def stub_records(stub):
+    """The stub's TypedDicts: for each, {field: (annotation, required)}, its bases' fields first."""
+    records = {}
+    for node in ast.parse(stub.read_text(encoding="utf-8")).body:
+        bases = [base.id for base in node.bases if isinstance(base, ast.Name)] if isinstance(node, ast.ClassDef) else []
+        if not bases or not all(base == "TypedDict" or base in records for base in bases):
+            continue
+        required = not any(k.arg == "total" and k.value.value is False for k in node.keywords)
+        fields = {name: field for base in bases for name, field in records.get(base, {}).items()}
+        for stmt in node.body:
+            if isinstance(stmt, ast.AnnAssign):
+                annotation = eval(compile(ast.Expression(stmt.annotation), str(stub), "eval"), vars(typing))
+                fields[stmt.target.id] = (annotation, required)
+        records[node.name] = fields
+    return records
+
+
+def conforms(value, annotation):
+    """Whether a JSON value is of the annotated type."""
+    origin, args = typing.get_origin(annotation), typing.get_args(annotation)
+    if annotation is typing.Any:
+        return True
+    if annotation is None:
+        return value is None
+    if origin in (typing.Union, types.UnionType):
+        return any(conforms(value, arg) for arg in args)
+    if origin is typing.Literal:
+        return value in args
+    if origin is list:
+        return isinstance(value, list) and all(conforms(item, args[0]) for item in value)
+    if origin is dict:
+        return isinstance(value, dict) and all(conforms(k, args[0]) and conforms(v, args[1]) for k, v in value.items())
+    if annotation in (int, float):  # JSON's numbers; a bool is no number here
+        return isinstance(value, (int, annotation)) and not isinstance(value, bool)
+    return isinstance(value, annotation)
+
+
+def mismatches(record, fields):
+    """How a served record differs from its TypedDict: missing, unknown and mistyped fields."""
+    missing = sorted(name for name, (_, required) in fields.items() if required and name not in record)
+    unknown = sorted(set(record) - set(fields))
+    mistyped = sorted(f"{name}={record[name]!r}" for name, (annotation, _) in fields.items()
+                      if name in record and not conforms(record[name], annotation))
+    return [missing, unknown, mistyped]
+
+
+@pytest.fixture
+def served(Prod, tmp_path):
+    """A Prod logged in to devtracker with its sample production, and the server."""
+    with start() as server:
+        path = tmp_path / "credentials.json"
+        path.write_text(json.dumps({"host_url": server.api_url, "event_url": server.event_url,
+                                    "login_id": server.login, "password": server.password}))
+        yield Prod(str(path))
+        gazu.set_token({})  # gazu's login is process-wide
+
+
+def test_the_record_types_are_what_the_tracker_serves(prod, served):
+    records = stub_records(Path(prod.__file__).with_name("prod.pyi"))
+    projects = [served.get_project(name) for name in served.get_projects()]
+    checked = {
+        "_Project": projects + [gazu.project.new_project("Typed Show", "tvshow")],
+        "_Person": served.get_persons() + [served.get_person_by_name("Alice Martin"),
+                                           gazu.person.new_person("Typed", "Person", "typed@example.com")],
+        "_TodoTask": served.get_tasks(),
+        "_Episode": [e for p in projects for e in gazu.shot.all_episodes_for_project(p)],
+        "_Sequence": [s for p in projects for s in gazu.shot.all_sequences_for_project(p)],
+        "_Shot": [s for p in projects for s in gazu.shot.all_shots_for_project(p)],
+    }
+    for kind, served_records in checked.items():
+        assert served_records and all(r is not None for r in served_records), kind
+        assert [mismatches(r, records[kind]) for r in served_records] == [[[], [], []]] * len(served_records), kind
+        # No field the tracker never serves, optional ones included.
+        assert set().union(*served_records) == set(records[kind]), kind
