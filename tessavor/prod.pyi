@@ -246,7 +246,8 @@ class Prod:
         which change gazu's login for the whole process.
 
         Raises OSError (FileNotFoundError, ...) or json.JSONDecodeError
-        from load_json; KeyError naming a missing key;
+        from load_json; TypeError when the file holds no JSON object;
+        KeyError naming a missing key;
         gazu.exception.AuthFailedException for a wrong login or password;
         gazu.exception.RouteNotFoundException when host_url is not the
         API's address (such as one without the /api the API is served under);
