@@ -74,6 +74,21 @@ ZOU_VERSION := 1.0.97
 ZOU_STAMP := $(ZOU_VENV)/.zou-$(ZOU_VERSION)
 REAL_STACK_PACKAGES := postgresql-15 redis-server
 
+# The oldest and the newest gazu of pyproject.toml's range, each beside the
+# module in its own venv (made like .venv; the module from a wheel of the
+# release build .venv installed, so nothing is compiled again).
+GAZU_LOWEST := 0.10.1
+GAZU_HIGHEST := 1.3.1
+GAZU_LOW_VENV := .venv-gazu-low$(SUFFIX)
+GAZU_HIGH_VENV := .venv-gazu-high$(SUFFIX)
+GAZU_WHEELHOUSE := build/gazu-range$(SUFFIX)
+# Expanded when a recipe runs, after the wheelhouse is written.
+GAZU_WHEEL = $(wildcard $(GAZU_WHEELHOUSE)/tessavor_prod-*-$(PYTAG)-$(PYTAG)-*.whl)
+# Into venv $(1): the module with its test extra and exactly gazu $(2), which
+# pip refuses when it is outside the module's range; then the module again,
+# rebuilt or not.
+GAZU_INSTALL = { $(1)/bin/python -m pip install --quiet "$(GAZU_WHEEL)[test]" gazu==$(2) && $(1)/bin/python -m pip install --quiet --no-deps --force-reinstall "$(GAZU_WHEEL)"; } || { echo "error: gazu $(2) does not install beside the module" >&2; exit 1; }
+
 .PHONY: test test-all help demo test-asan test-valgrind check-python clean wheels check-wheel \
 	windows-toolchain wheel-windows check-windows test-windows format
 .PHONY: real-stack-packages test-tracker demo-real bench bench-version bench-real-tracker mutants
@@ -125,8 +140,8 @@ $(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
 	PATH="$(CURDIR)/$(ASAN_VENV)/bin:$$PATH" flock build/.lock $(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/asan$(SUFFIX) $(SANITIZE_ARGS) '.[test]'
 	touch $@
 
-clean: ## removes build, dist and the venvs of every version (.venv*, but .venv-zou)
-	rm -rf build dist $(foreach version,$(PYTHONS),.venv$(call version_suffix,$(version)) .venv-asan$(call version_suffix,$(version)))
+clean: ## removes build, dist and the venvs of every version (all .venv*, but .venv-zou)
+	rm -rf build dist $(foreach version,$(PYTHONS),$(foreach venv,.venv .venv-asan .venv-gazu-low .venv-gazu-high,$(venv)$(call version_suffix,$(version))))
 
 # The eight wheels: for each version the manylinux one (check-wheel) and the
 # Windows one.
@@ -206,6 +221,25 @@ $(ZOU_STAMP):
 # and stops itself (`make test` runs it on devtracker alone).
 test-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## the contract suite on devtracker and a real zou
 	TESSAVOR_TRACKERS=devtracker,zou $(VENV)/bin/pytest -p no:cacheprovider tests/test_contract.py
+
+# The contract suite on devtracker with the oldest and the newest gazu the
+# module allows; fails naming each gazu version that failed.
+.PHONY: test-gazu-range
+test-gazu-range: $(GAZU_LOW_VENV)/.gazu-$(GAZU_LOWEST) $(GAZU_HIGH_VENV)/.gazu-$(GAZU_HIGHEST) ## the contract suite on devtracker with gazu GAZU_LOWEST and GAZU_HIGHEST
+	status=0; for end in "$(GAZU_LOW_VENV) $(GAZU_LOWEST)" "$(GAZU_HIGH_VENV) $(GAZU_HIGHEST)"; do set -- $$end; { $$1/bin/python -c 'import importlib.metadata as m, sys; v = m.version("gazu"); sys.exit(v != sys.argv[1] and f"gazu {v} is installed, not {sys.argv[1]}")' $$2 && TESSAVOR_TRACKERS=devtracker $$1/bin/pytest -p no:cacheprovider tests/test_contract.py; } || { echo "=== contract suite with gazu $$2 FAILED"; status=1; }; done; exit $$status
+
+$(GAZU_WHEELHOUSE)/.built: $(VENV)/.installed
+	rm -rf $(GAZU_WHEELHOUSE)
+	$(VENV_PATH) flock build/.lock $(VENV)/bin/python -m pip wheel --quiet --no-deps --no-build-isolation -Cbuild-dir=build/release$(SUFFIX) -w $(GAZU_WHEELHOUSE) .
+	touch $@
+
+$(GAZU_LOW_VENV)/.gazu-$(GAZU_LOWEST): $(GAZU_LOW_VENV)/.tools $(GAZU_WHEELHOUSE)/.built
+	$(call GAZU_INSTALL,$(GAZU_LOW_VENV),$(GAZU_LOWEST))
+	touch $@
+
+$(GAZU_HIGH_VENV)/.gazu-$(GAZU_HIGHEST): $(GAZU_HIGH_VENV)/.tools $(GAZU_WHEELHOUSE)/.built
+	$(call GAZU_INSTALL,$(GAZU_HIGH_VENV),$(GAZU_HIGHEST))
+	touch $@
 
 # The quickstart against a freshly started real stack, stopped afterwards.
 demo-real: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## the quickstart against a real zou on loopback
