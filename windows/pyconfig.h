@@ -1,17 +1,31 @@
 /* pyconfig.h for building extension modules of the official 64-bit Windows
-   CPython 3.12 with a GNU cross compiler (mingw-w64).
+   CPython 3.10 to 3.13 with a GNU cross compiler (mingw-w64).
 
    The interpreter is built by MSVC, and the pyconfig.h it ships with keys
    its 64-bit definitions on _MSC_VER, so under g++ it would describe a
-   32-bit target. This one states, for any compiler, what the 3.12 headers
+   32-bit target. This one states, for any compiler, what their headers
    consult: x86-64 with LLP64 sizes (long 4 bytes, wchar_t 2), the core in
-   python312.dll. abi_check.cpp checks these against the compiler and the
-   interpreter's own type sizes. */
+   python3XX.dll. Each version's abi_check.cpp checks these against the
+   compiler and the interpreter's own type sizes. */
 #ifndef Py_CONFIG_H
 #define Py_CONFIG_H
 
 #if !defined(_WIN64) || !defined(__x86_64__)
 #error "this pyconfig.h is for 64-bit Windows (x86-64) targets only"
+#endif
+
+/* Python.h includes patchlevel.h first; included here too, the version
+   is known wherever this file is. */
+#include "patchlevel.h"
+#if PY_MAJOR_VERSION != 3 || PY_MINOR_VERSION < 10 || PY_MINOR_VERSION > 13
+#error "this pyconfig.h is for CPython 3.10 to 3.13"
+#endif
+
+/* The official interpreter is the default build, with the GIL: the
+   free-threaded 3.13 (python3.13t, python313t.dll) has another object
+   layout and is not a target. Py_GIL_DISABLED stays undefined. */
+#ifdef Py_GIL_DISABLED
+#error "this pyconfig.h is for the default (GIL) build of CPython"
 #endif
 
 #include <stdio.h>
@@ -25,7 +39,7 @@
 #define COMPILER "[gcc]"
 #define PYD_PLATFORM_TAG "win_amd64"
 
-/* The core lives in python312.dll: the API is imported, PyInit_* exported. */
+/* The core lives in python3XX.dll: the API is imported, PyInit_* exported. */
 #define Py_ENABLE_SHARED 1
 #define MS_COREDLL
 #define HAVE_DECLSPEC_DLL
@@ -81,5 +95,10 @@ typedef long long Py_ssize_t;
 #define HAVE_SYS_TYPES_H 1
 #define WITH_DOC_STRINGS 1
 #define WITH_PYMALLOC 1
+/* From 3.13, python313.dll knows PYTHONMALLOC=mimalloc (an unknown allocator
+   name is a fatal error at its start-up, as 3.12's shows), so it has mimalloc. */
+#if PY_MINOR_VERSION >= 13
+#define WITH_MIMALLOC 1
+#endif
 
 #endif /* !Py_CONFIG_H */
