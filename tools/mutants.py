@@ -162,7 +162,10 @@ def prepare(worker):
     # Every file gets a new time, so that the first build is a whole one, whatever an earlier run
     # that was stopped with a mutant in place left built.
     shutil.rmtree(tree, ignore_errors=True)
-    for path in subprocess.run(["git", "ls-files", "meson.build", "pytest.ini", "tessavor", "tests",
+    # With what the suite reads of the project: the README's code blocks, the version and the
+    # licence in the metadata's sources.
+    for path in subprocess.run(["git", "ls-files", "meson.build", "meson.options", "pyproject.toml",
+                                "pytest.ini", "README.md", "LICENSE", "tessavor", "tests",
                                 "devtracker", *FOLDERS], cwd=ROOT, capture_output=True, text=True,
                                check=True).stdout.split():
         os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
@@ -173,7 +176,8 @@ def prepare(worker):
         subprocess.run([os.path.join(bin_dir, "meson"), "setup", build, tree, "-Dbuildtype=release"],
                        check=True, env=env, stdout=subprocess.DEVNULL)
     os.makedirs(os.path.join(package, "tessavor"), exist_ok=True)
-    shutil.copy2(os.path.join(tree, "tessavor", "__init__.py"), os.path.join(package, "tessavor"))
+    for name in os.listdir(os.path.join(tree, "tessavor")):  # __init__.py, the stub, py.typed
+        shutil.copy2(os.path.join(tree, "tessavor", name), os.path.join(package, "tessavor"))
     return tree, build, package, env, {}  # the last: the unmutated build's digest, once known
 
 

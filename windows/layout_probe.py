@@ -1,9 +1,9 @@
-"""Prints the structure sizes and offsets that windows/<version>/abi_check.cpp asserts, as the
-running interpreter has them. Run by the official CPython for Windows under wine:
+"""Prints the C type sizes and the structure sizes and offsets that windows/c_types.cpp and
+windows/<version>/abi_check.cpp assert, as the running interpreter has them. Run by the official CPython for Windows under wine:
 
     windows/wine_python.sh build/windows-python-3.12 windows/layout_probe.py
 
-Each line is a C expression of abi_check.cpp and its value. Type sizes and the offsets a type
+Each line is a C expression of those files and its value. Type sizes and the offsets a type
 publishes come from the type itself (__basicsize__, __dictoffset__, __weakrefoffset__); the
 fields the module reads or writes directly are found in the objects' memory, through ctypes,
 by looking for a value planted in them.

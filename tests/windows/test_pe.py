@@ -122,12 +122,13 @@ ASSERTED = re.compile(r"((?:sizeof|offsetof)\([^()]*\)|PyLong_SHIFT) == (\d+)\b"
 
 
 def test_layout_checks_hold_the_interpreters_own_numbers():
-    """abi_check.cpp asserts each size and offset that layout_probe.py reads from the official
+    """abi_check.cpp and c_types.cpp assert each size and offset that layout_probe.py reads from the official
     interpreter under wine, with the same value, and asserts nothing that the probe does not read."""
-    with open(os.path.join(VERSION_DIR, "abi_check.cpp")) as f:
-        asserted = {}
-        for expression, value in ASSERTED.findall(f.read()):
-            assert asserted.setdefault(expression, int(value)) == int(value), expression
+    asserted = {}
+    for path in (os.path.join(VERSION_DIR, "abi_check.cpp"), os.path.join(WINDOWS_DIR, "c_types.cpp")):
+        with open(path) as f:
+            for expression, value in ASSERTED.findall(f.read()):
+                assert asserted.setdefault(expression, int(value)) == int(value), expression
     run = subprocess.run(
         [os.path.join(WINDOWS_DIR, "wine_python.sh"), os.path.dirname(PYTHON_DLL),
          os.path.join(WINDOWS_DIR, "layout_probe.py")],

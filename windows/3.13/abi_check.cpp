@@ -1,25 +1,13 @@
 // Compile-time checks that the Windows build sees the interpreter as
 // python313.dll does. Each number is the official 64-bit CPython 3.13.2's,
 // as windows/layout_probe.py reads it from that interpreter under wine
-// (type.__basicsize__, __dictoffset__, __weakrefoffset__, struct.calcsize,
-// and the offset of a value planted in an object), for the C types that
-// pyconfig.h sizes and every structure the module reads or fills in
-// directly. `make check-windows` runs the probe again and compares.
+// (type.__basicsize__, __dictoffset__, __weakrefoffset__, and the offset
+// of a value planted in an object), for every structure the module reads or
+// fills in directly (windows/c_types.cpp checks the C types). `make
+// check-windows` runs the probe again and compares.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #include <stddef.h>
-
-// The C types, as pyconfig.h states them and the compiler has them.
-static_assert(sizeof(void *) == 8 && SIZEOF_VOID_P == sizeof(void *), "64-bit pointers");
-static_assert(sizeof(size_t) == 8 && SIZEOF_SIZE_T == sizeof(size_t), "64-bit size_t");
-static_assert(sizeof(Py_ssize_t) == 8 && sizeof(Py_hash_t) == 8, "64-bit sizes and hashes");
-static_assert(sizeof(long) == 4 && SIZEOF_LONG == sizeof(long), "LLP64: long is 32-bit");
-static_assert(sizeof(int) == 4 && SIZEOF_INT == sizeof(int), "int");
-static_assert(sizeof(short) == 2 && SIZEOF_SHORT == sizeof(short), "short");
-static_assert(sizeof(long long) == 8 && SIZEOF_LONG_LONG == sizeof(long long), "long long");
-static_assert(sizeof(wchar_t) == 2 && SIZEOF_WCHAR_T == sizeof(wchar_t), "UTF-16 wchar_t");
-static_assert(sizeof(time_t) == SIZEOF_TIME_T, "time_t");
-static_assert(PyLong_SHIFT == 30 && sizeof(digit) == 4, "30-bit long digits");
 
 // Object headers; int, tuple, list, set, dict, str and exception objects. 3.12
 // puts an int's digits in a struct of their own and drops the wchar_t copy
