@@ -21,6 +21,9 @@ endif
 PYTAG := cp$(subst .,,$(PYTHON))
 version_suffix = $(if $(filter 3.10,$(1)),,-$(1))
 SUFFIX := $(call version_suffix,$(PYTHON))
+# $(call each_version,TARGETS): make TARGETS for each version in turn, naming
+# each version that failed; fails if any did.
+each_version = status=0; for version in $(PYTHONS); do $(MAKE) --no-print-directory $(1) PYTHON=$$version || { echo "=== make $(1) PYTHON=$$version FAILED"; status=1; }; done; exit $$status
 
 # Interpreters, looked up only when a recipe needs them. zou, the real
 # tracker server, wants CPython 3.12 (else 3.11); it runs beside the module,
@@ -61,9 +64,6 @@ WIN_WHEEL = $(wildcard dist/tessavor_prod-*-$(PYTAG)-$(PYTAG)-win_amd64.whl)
 # mypy 2 parses with an extension that needs bcryptprimitives.dll, which
 # wine 8 lacks; mypy 1.20 parses in Python.
 WIN_MYPY := mypy==1.20.2
-# With no PYTHON given, a Windows target runs for each version in turn, and
-# fails naming each version that failed.
-WIN_EACH_VERSION = status=0; for version in $(PYTHONS); do $(MAKE) --no-print-directory $@ PYTHON=$$version || { echo "=== make $@ PYTHON=$$version FAILED"; status=1; }; done; exit $$status
 # Debian's packages, pinned to the versions the build was checked with.
 WINDOWS_TOOLCHAIN := g++-mingw-w64-x86-64-posix=12.2.0* binutils-mingw-w64-x86-64=2.40* \
 	mingw-w64-x86-64-dev=10.0.0* wine=8.0* wine64=8.0*
@@ -98,7 +98,7 @@ test: $(VENV)/.installed ## the pytest suite in .venv (the default; PYTHON=3.1X 
 
 # Each version's whole suite, one after the other; fails if any did.
 test-all: ## the suite on each of CPython 3.10 to 3.13
-	status=0; for version in $(PYTHONS); do $(MAKE) --no-print-directory test PYTHON=$$version || { echo "=== make test PYTHON=$$version FAILED"; status=1; }; done; exit $$status
+	$(call each_version,test)
 
 help: ## this list
 	@awk -F ':.*## ' '/^[a-z][a-z-]*:.*## / { printf "  make %-20s %s\n", $$1, $$2 }' $(MAKEFILE_LIST)
@@ -146,7 +146,7 @@ clean: ## removes build, dist and the venvs of every version (all .venv*, but .v
 # The eight wheels: for each version the manylinux one (check-wheel) and the
 # Windows one.
 wheels: ## the manylinux and win_amd64 wheels of each version into dist/
-	for version in $(PYTHONS); do $(MAKE) --no-print-directory check-wheel wheel-windows PYTHON=$$version || exit 1; done
+	$(call each_version,check-wheel wheel-windows)
 
 # A wheel for $(PYTHON) built the way an end user's pip builds it (isolated
 # build environment), tagged manylinux by auditwheel (which also checks that
@@ -166,9 +166,10 @@ check-wheel: $(VENV)/.tools ## the manylinux wheel of PYTHON: built, audited, in
 windows-toolchain: ## mingw-w64 and wine from Debian's packages, when missing (as root)
 	@tools/apt_install.sh x86_64-w64-mingw32-g++-posix wine wineserver -- $(WINDOWS_TOOLCHAIN)
 
+# With no PYTHON given, each Windows target runs for each version in turn.
 ifeq ($(PYTHON_ORIGIN),undefined)
 wheel-windows check-windows test-windows:
-	@$(WIN_EACH_VERSION)
+	@$(call each_version,$@)
 else
 # Configures the Windows build folder once; ninja redoes it when meson.build changes.
 $(WIN_BUILD)/build.ninja: | $(VENV)/.tools windows-toolchain
@@ -251,7 +252,7 @@ demo-real: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## the quickstart
 # chain, pure Python and C loop; the Filter grid, which compares with other
 # libraries (installed for it alone), runs on PYTHON.
 bench: $(VENV)/.installed ## the in-process benchmarks (bench.py on each version)
-	for version in $(PYTHONS); do $(MAKE) --no-print-directory bench-version PYTHON=$$version || exit 1; done
+	$(call each_version,bench-version)
 	$(VENV)/bin/python -m pip install --quiet -r bench/requirements.txt
 	$(VENV)/bin/python bench/filter_grid.py
 
