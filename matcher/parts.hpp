@@ -31,6 +31,24 @@ public:
         }
         return true;
     }
+    // Makes room for `count` elements, keeping the first ones; the new ones
+    // are not zeroed. Sets MemoryError when it fails (the old ones stay).
+    bool resize(Py_ssize_t count)
+    {
+        void *data = PyMem_Realloc(data_, sizeof(T) * static_cast<size_t>(count > 0 ? count : 1));
+        if (data == nullptr) {
+            PyErr_NoMemory();
+            return false;
+        }
+        data_ = static_cast<T *>(data);
+        return true;
+    }
+    void swap(Buffer &other)
+    {
+        T *data = data_;
+        data_ = other.data_;
+        other.data_ = data;
+    }
     T &operator[](Py_ssize_t i) { return data_[i]; }
     const T &operator[](Py_ssize_t i) const { return data_[i]; }
     T *get() const { return data_; }
@@ -47,12 +65,10 @@ struct PartList {
     Py_ssize_t count = 0;
     Py_ssize_t total = 0; // code points over all parts
     Py_ssize_t longest = 0;
+    bool wide = false; // some part has a code point from 256 up
     Buffer<Py_ssize_t> lengths; // the distinct part lengths, ascending
     Py_ssize_t length_count = 0;
 };
-
-// Spreads a 64-bit key before its top bits pick a slot (Fibonacci hashing).
-constexpr uint64_t kMix = 0x9e3779b97f4a7c15ull;
 
 inline Py_ssize_t part_length(PyObject *part)
 {

@@ -1,30 +1,25 @@
 #include "matcher/substring_matcher.hpp"
 
+#include "matcher/process_key.hpp"
+
 namespace tessavor::matcher {
 
 namespace {
 
-// The largest full table worth its memory: 8 MiB, or 32 bytes per code
-// point of the parts where that is more.
-Py_ssize_t dense_entry_limit(Py_ssize_t total)
-{
-    return (Py_ssize_t(1) << 21) + 8 * total;
-}
-
 // Rough nanoseconds per unit of work of each way, measured with Filter on
 // random parts and items: building is paid once, scanning per code point of
 // the items.
-constexpr double kDenseEntry = 0.4;     // filling one table entry
-constexpr double kDenseTriePoint = 6.0; // one code point of a part into the trie
-constexpr double kDenseStep = 1.5;      // one code point of an item, table in cache
-constexpr double kDenseFarStep = 4.0;   // the same, table far larger than the cache
-constexpr double kWindowPart = 25.0;    // one part into the hash set
-constexpr double kWindowPoint = 2.0;    // hashing one code point of a part
-constexpr double kWindowStep = 4.5;     // one window of an item, per part length
-constexpr double kPackedStep = 2.0;     // the same, windows read whole (no part over 8)
-constexpr double kSparsePoint = 50.0;   // one code point of a part into the automaton
-constexpr double kSparseStep = 40.0;    // one code point of an item
-constexpr Py_ssize_t kCacheBytes = Py_ssize_t(1) << 20;
+constexpr double kWindowPart = 25.0;  // one part into the hash set
+constexpr double kWindowStep = 2.0;   // one window of an item, per part length
+constexpr double kTriePoint = 15.0;   // one code point of a part into the automaton
+constexpr double kRowEntry = 0.3;     // filling one entry of a full row
+constexpr double kAutomatonStep = 3.0; // one code point of an item
+
+// Full rows take at most 16 bytes per code point of the parts plus 8 MiB,
+// and no more than the text to come can use.
+constexpr Py_ssize_t kRowEntriesFixed = Py_ssize_t(1) << 21;
+constexpr Py_ssize_t kRowEntriesPerPoint = 4;
+constexpr Py_ssize_t kRowEntriesPerText = 4;
 
 } // namespace
 
@@ -71,6 +66,7 @@ SubstringMatcher::Collected SubstringMatcher::collect(PyObject *parts)
         }
         Py_ssize_t length = part_length(part);
         has_empty = has_empty || length == 0;
+        parts_.wide = parts_.wide || PyUnicode_KIND(part) != PyUnicode_1BYTE_KIND;
         parts_.items[parts_.count++] = part;
         parts_.total += length;
         parts_.longest = length > parts_.longest ? length : parts_.longest;
@@ -103,32 +99,24 @@ int SubstringMatcher::list_lengths()
     return 0;
 }
 
-SubstringMatcher::Strategy SubstringMatcher::choose(Py_ssize_t text_length,
-                                                    Py_ssize_t dense_entries) const
+Py_ssize_t SubstringMatcher::row_entries(Py_ssize_t text_length) const
 {
+    Py_ssize_t by_parts = kRowEntriesFixed + kRowEntriesPerPoint * parts_.total;
+    Py_ssize_t by_text = kRowEntriesPerText * text_length;
+    return by_text < by_parts ? by_text : by_parts;
+}
+
+SubstringMatcher::Strategy SubstringMatcher::choose(Py_ssize_t text_length, Py_ssize_t rows) const
+{
+    if (!WindowHash::serves(parts_)) {
+        return Strategy::kAutomaton;
+    }
     double text = static_cast<double>(text_length);
-    double total = static_cast<double>(parts_.total);
-    double windows = kWindowPart * static_cast<double>(parts_.count) + kWindowPoint * total +
-                     (parts_.longest <= WindowHash::kPackedMax ? kPackedStep : kWindowStep) *
-                         static_cast<double>(parts_.length_count) * text;
-    Strategy best = Strategy::kWindows;
-    double best_cost = windows;
-    if (parts_.total < SparseAutomaton::kMaxStates) {
-        double sparse = kSparsePoint * total + kSparseStep * text;
-        if (sparse < best_cost) {
-            best = Strategy::kSparse;
-            best_cost = sparse;
-        }
-    }
-    if (dense_entries > 0) {
-        double step = dense_entries * 4 > kCacheBytes ? kDenseFarStep : kDenseStep;
-        double dense = kDenseEntry * static_cast<double>(dense_entries) + kDenseTriePoint * total +
-                       step * text;
-        if (dense < best_cost) {
-            best = Strategy::kDense;
-        }
-    }
-    return best;
+    double windows = kWindowPart * static_cast<double>(parts_.count) +
+                     kWindowStep * static_cast<double>(parts_.length_count) * text;
+    double automaton = kTriePoint * static_cast<double>(parts_.total) +
+                       kRowEntry * static_cast<double>(rows) + kAutomatonStep * text;
+    return automaton < windows ? Strategy::kAutomaton : Strategy::kWindows;
 }
 
 SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text_length)
@@ -137,7 +125,7 @@ SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text
     case Collected::kFailed:
         return Built::kFailed;
     case Collected::kNotAllStrs:
-        return Built::kNotAllStrs;
+        return Built::kDeclined;
     case Collected::kHasEmpty:
         // An empty part is in every str.
         strategy_ = Strategy::kAlways;
@@ -145,36 +133,25 @@ SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text
     case Collected::kNonEmpty:
         break;
     }
+    if (parts_.total >= Automaton::kMaxTotal && !WindowHash::serves(parts_)) {
+        return Built::kDeclined;
+    }
     if (list_lengths() < 0) {
         return Built::kFailed;
     }
-    // Classifying code points costs a sort of the parts' code points: only
-    // where a table could be small enough at all (two columns at least).
-    Py_ssize_t dense_entries = 0;
-    Py_ssize_t limit = dense_entry_limit(parts_.total);
-    if ((parts_.total + 1) * 2 <= limit) {
-        if (dense_.classify(parts_) < 0) {
+    Py_ssize_t rows = row_entries(text_length);
+    strategy_ = parts_.total >= Automaton::kMaxTotal ? Strategy::kWindows : choose(text_length, rows);
+    if (strategy_ == Strategy::kWindows) {
+        uint64_t key;
+        if (!process_key(&key) || windows_.build(parts_, key) < 0) {
             return Built::kFailed;
         }
-        dense_entries = dense_.table_entries(parts_);
-        if (dense_entries > limit) {
-            dense_entries = 0;
-        }
+        return Built::kReady;
     }
-    strategy_ = choose(text_length, dense_entries);
-    int rc;
-    switch (strategy_) {
-    case Strategy::kDense:
-        rc = dense_.build(parts_);
-        break;
-    case Strategy::kSparse:
-        rc = sparse_.build(parts_);
-        break;
-    default:
-        rc = windows_.build(parts_);
-        break;
+    if (classes_.build(parts_) < 0 || automaton_.build(parts_, classes_, rows) < 0) {
+        return Built::kFailed;
     }
-    return rc < 0 ? Built::kFailed : Built::kReady;
+    return Built::kReady;
 }
 
 bool SubstringMatcher::matches(PyObject *item) const
@@ -182,12 +159,10 @@ bool SubstringMatcher::matches(PyObject *item) const
     switch (strategy_) {
     case Strategy::kAlways:
         return true;
-    case Strategy::kDense:
-        return dense_.matches(item);
-    case Strategy::kSparse:
-        return sparse_.matches(item);
     case Strategy::kWindows:
         return windows_.matches(item);
+    case Strategy::kAutomaton:
+        return automaton_.matches(item);
     default:
         return false;
     }

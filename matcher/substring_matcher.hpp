@@ -1,19 +1,20 @@
 // Whether any of a fixed set of parts occurs in a str, in one scan of the
 // str. Used by Filter when every part is an exact str; the answers are
-// those of `part in item` for each part. Of three ways to match, build()
-// takes the one its cost estimate finds cheapest for the parts and the
-// expected amount of text: a full automaton table, window hashing per part
-// length, or an automaton with hashed edges. Time is linear in the parts
-// plus the items and memory a few words per code point of the parts.
+// those of `part in item` for each part. build() takes whichever of two
+// ways its cost estimate finds cheaper for the parts and the expected amount
+// of text: window hashing, for parts of at most eight one-byte code points,
+// or an automaton for any parts. Either way time is linear in the parts
+// plus the items, with a bound that no choice of parts can raise, and
+// memory a few words per code point of the parts.
 //
 // This is the matcher's one public header; the others in this folder are
 // the ways of matching and what they share.
 #ifndef TESSAVOR_MATCHER_SUBSTRING_MATCHER_HPP
 #define TESSAVOR_MATCHER_SUBSTRING_MATCHER_HPP
 
-#include "matcher/dense.hpp"
+#include "matcher/automaton.hpp"
+#include "matcher/classes.hpp"
 #include "matcher/parts.hpp"
-#include "matcher/sparse.hpp"
 #include "matcher/windows.hpp"
 
 namespace tessavor::matcher {
@@ -21,8 +22,8 @@ namespace tessavor::matcher {
 class SubstringMatcher {
 public:
     enum class Built {
-        kFailed,     // MemoryError is set
-        kNotAllStrs, // some part is not an exact str: nothing is kept
+        kFailed,   // MemoryError is set
+        kDeclined, // some part is not an exact str, or the parts are too long: nothing is kept
         kReady,
     };
 
@@ -34,18 +35,19 @@ public:
     bool matches(PyObject *item) const;
 
 private:
-    enum class Strategy { kNone, kAlways, kDense, kWindows, kSparse };
+    enum class Strategy { kNone, kAlways, kWindows, kAutomaton };
     enum class Collected { kFailed, kNotAllStrs, kHasEmpty, kNonEmpty };
 
     Collected collect(PyObject *parts);
     int list_lengths();
-    Strategy choose(Py_ssize_t text_length, Py_ssize_t dense_entries) const;
+    Py_ssize_t row_entries(Py_ssize_t text_length) const;
+    Strategy choose(Py_ssize_t text_length, Py_ssize_t rows) const;
 
     Strategy strategy_ = Strategy::kNone;
     PartList parts_;
-    DenseAutomaton dense_;
+    CharClasses classes_;
     WindowHash windows_;
-    SparseAutomaton sparse_;
+    Automaton automaton_;
 };
 
 } // namespace tessavor::matcher

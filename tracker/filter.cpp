@@ -123,7 +123,7 @@ Py_ssize_t match_leading_strs(const MethodSpec &method, PyObject *result, PyObje
     switch (matcher.build(substr, leading_text_length(string))) {
     case SubstringMatcher::Built::kFailed:
         return fail_status(method.traceback_name, line_of(method, kSetupLine));
-    case SubstringMatcher::Built::kNotAllStrs:
+    case SubstringMatcher::Built::kDeclined:
         return 0;
     case SubstringMatcher::Built::kReady:
         break;

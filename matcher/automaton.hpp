@@ -1,0 +1,59 @@
+// Aho-Corasick over character classes. The trie is built a depth at a time
+// without hashing, so no list of parts can slow it down; its states are
+// numbered by depth. The shallowest states, where a scan spends nearly all
+// of its time, get full rows (one load per code point); deeper ones keep
+// their children sorted by class and follow failure links. Time is linear in
+// the parts and in the text, memory a few words per code point of the parts
+// plus the rows, whose number the caller bounds.
+#ifndef TESSAVOR_MATCHER_AUTOMATON_HPP
+#define TESSAVOR_MATCHER_AUTOMATON_HPP
+
+#include "matcher/classes.hpp"
+
+namespace tessavor::matcher {
+
+class Automaton {
+public:
+    // The most code points the parts may hold: state numbers, and their
+    // complements, are int32_t.
+    static constexpr Py_ssize_t kMaxTotal = Py_ssize_t(1) << 30;
+
+    // Builds the automaton of `parts` (parts.total < kMaxTotal) with full
+    // rows for at most `row_entries` table entries (the root's row always).
+    // Returns 0, or -1 with MemoryError set. `parts` and `classes` must
+    // outlive the automaton.
+    int build(const PartList &parts, const CharClasses &classes, Py_ssize_t row_entries);
+    bool matches(PyObject *item) const;
+
+private:
+    class Builder;
+
+    int32_t find_child(int32_t state, int32_t cls) const;
+    int32_t step(int32_t state, int32_t cls) const;
+    template <typename Char> bool scan(const Char *data, Py_ssize_t length) const;
+
+    // Per state, in one record so that a step from a state without a row
+    // reads one place. A state's children are numbered consecutively from
+    // `first_child`, in ascending class. `edge` is the class of the edge
+    // into the state, complemented (negative) when the state accepts: some
+    // part ends there, by itself or through the failure link. A scan stops
+    // at such a state, so it has no children.
+    struct State {
+        int32_t first_child;
+        int32_t child_count;
+        int32_t fail;
+        int32_t edge;
+    };
+
+    const CharClasses *classes_ = nullptr;
+    int32_t width_ = 0;
+    int32_t row_states_ = 0; // states 0 .. row_states_ - 1 have full rows
+    Buffer<State> states_;
+    // row_states_ rows of width_ entries: the state reached on each class,
+    // its complement (negative) when that state accepts.
+    Buffer<int32_t> rows_;
+};
+
+} // namespace tessavor::matcher
+
+#endif
