@@ -100,12 +100,18 @@ class StopIn:  # Filter turns the StopIteration of its containment check into Ru
 NAMES = ['sh010_anim', 'sh020_comp', 'sh030_anim', 'x', 'ANIM'] * 3
 # Enough items and parts for the matcher; the tuple at the end hands over to the general path.
 MATCHED = [f"sh{i:03}_{['anim', 'comp', 'lay\u0101'][i % 3]}" for i in range(20)] + [('x',)]
-# Thousands of distinct code points, too many for a full table: parts of one length are matched
-# by window hashing, parts of thirty lengths (and enough text) by the automaton with hashed edges.
+# Thousands of distinct wide code points: parts of one length and of thirty, through the automaton,
+# whose rows grow a depth at a time while its parts branch (BRANCHING) and whose lone parts go on
+# in tails. Short one-byte parts take window hashing.
 WIDE = lambda i: chr(0x4e00 + i % 3000)
 ONE_LENGTH = [WIDE(3 * i) + WIDE(3 * i + 1) + WIDE(3 * i + 2) for i in range(800)]
 MANY_LENGTHS = ["".join(WIDE(7 * i + j) for j in range(1 + i % 30)) for i in range(200)]
 WIDE_ITEMS = [f"{i:02}" + ONE_LENGTH[i * 7 % 800][i % 2:] + MANY_LENGTHS[i][1:] + "\U0001f600" * (i % 3) for i in range(200)]
+BRANCHING = [a + b + c + "xyz"[:i % 4] + WIDE(i) for i, (a, b, c) in enumerate(
+    (a, b, c) for a in "abcd" for b in "efgh" for c in "ijk\u0101")]
+BRANCHING_ITEMS = [f"{p[:3]}q{p}"[i % 3:] + "abe" for i, p in enumerate(BRANCHING)] + ["aei" * 9] * 8
+SHORT = [f"k{i:03}" for i in range(300)]
+SHORT_ITEMS = [f"sh{i:04}_k{i * 7 % 1000:03}" for i in range(60)]
 
 def plain(method, *args, **kwargs):
     return lambda: lambda: getattr(p, method)(*args, **kwargs)
@@ -135,9 +141,13 @@ SCENARIOS.update({
     'Filter matcher set': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         list(MATCHED), {'anim', '\u0101', 'zz\U0001f600', 'comp'}),
     'Filter window hashing': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
+        list(SHORT_ITEMS) + [('x',)], list(SHORT)),
+    'Filter automaton, one length': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         list(WIDE_ITEMS[:40]) + [('x',)], list(ONE_LENGTH)),
-    'Filter hashed edges': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
+    'Filter automaton, many lengths': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         list(WIDE_ITEMS) + [('x',)], frozenset(MANY_LENGTHS)),
+    'Filter automaton, branching': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
+        list(BRANCHING_ITEMS) + [('x',)], tuple(BRANCHING)),
     'StopIteration in Filter': lambda: lambda: p.Filter([StopIn()], [iter(())]),
     'Filter generator': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         (s for s in NAMES), Parts(['anim', 'comp'])),
@@ -207,7 +217,8 @@ def sweeps():
 
 SCENARIOS = ["get_tasks", "get_persons", "get_projects", "get_episodes", "get_sequences", "get_shots",
              "get_person_by_name", "get_project", "construction", "load_json", "Filter list", "Filter matcher",
-             "Filter matcher set", "Filter window hashing", "Filter hashed edges",
+             "Filter matcher set", "Filter window hashing", "Filter automaton, one length",
+             "Filter automaton, many lengths", "Filter automaton, branching",
              "Filter generator", "StopIteration in Filter",
              "extra_keyword", "multiple_values", "count", "unexpected_keyword",
              "get_projects, no free list", "get_episodes, no free list"]
@@ -226,7 +237,7 @@ def test_each_failed_allocation_gives_memory_error_or_the_answer(sweeps, scenari
         method, line = {"get_projects": ("get_projects", 35), "get_episodes": ("get_episodes", 52)}[
             scenario.split(",")[0]]
         assert [[f"tessavor.prod.Prod.{method}", line]] in result["entries"], result["entries"]
-    if "matcher" in scenario or "hashing" in scenario or "edges" in scenario:
+    if "matcher" in scenario or "hashing" in scenario or "automaton" in scenario:
         assert [[name, 94]] in result["entries"]  # the matcher's own allocations
 
 
@@ -276,3 +287,32 @@ def test_each_failed_allocation_of_the_import_fails_it_cleanly():
     # a method's definition inside it.
     lines = {line for a in failed for name, line in a[3] if name == "init tessavor.prod"}
     assert 4 in lines and lines <= {1, 2, 4, 6, 22, 28, 31, 34, 42, 58, 64, 78, 90, 94}, lines
+
+
+# The matcher's hash key is drawn by the first window hashing of the process: a failure there is a
+# MemoryError like any other, and a later call draws it.
+FIRST_KEY = HARNESS + """
+import tessavor.prod
+p = tessavor.prod.Prod.__new__(tessavor.prod.Prod)
+items = [f"sh{i:04}_k{i * 7 % 1000:03}" for i in range(60)]
+parts = [f"k{i:03}" for i in range(300)]
+expected = [s for s in items if any(x in s for x in parts)]
+outcomes = []
+for k in range(300):
+    _testcapi.set_nomemory(k, k + 1)
+    try:
+        outcome = p.Filter(items, parts)
+    except BaseException as exc:
+        outcome = exc
+    finally:
+        _testcapi.remove_mem_hooks()
+    outcomes.append(type(outcome).__name__ if isinstance(outcome, BaseException) else outcome == expected)
+print(json.dumps(outcomes))
+"""
+
+
+def test_each_failed_allocation_of_the_first_window_hashing_in_a_process():
+    proc = run_python(FIRST_KEY)
+    outcomes = json.loads(proc.stdout.strip().splitlines()[-1])
+    assert set(outcomes) == {"MemoryError", True}, outcomes
+    assert outcomes[-20:] == [True] * 20

@@ -1,0 +1,180 @@
+"""Filter's matcher on inputs made to hurt it: parts that collide wherever a hash or a packed number
+could, that share long beginnings, that are prefixes of one another, made of one letter, or that
+send the automaton along failure links. Answers are those of the general path whatever the process's
+secret key."""
+import json
+import os
+import random
+
+from hypothesis import example, given, settings
+from hypothesis import strategies as st
+
+from conftest import run_python
+
+
+class Parts(tuple):
+    """The same parts, walked through the general path."""
+
+
+def model(string, substr):
+    return [s for s in string if any(p in s for p in substr)]
+
+
+def check(Prod, items, parts):
+    assert len(items) >= 8 and len(items) * len(parts) >= 64  # the matcher's path
+    expected = Prod.Filter(None, items, Parts(parts))
+    assert expected == model(items, parts)
+    for substr in (list(parts), tuple(parts), frozenset(parts)):
+        got = Prod.Filter(None, items, substr)
+        assert got == expected and all(a is b for a, b in zip(got, expected))
+    return expected
+
+
+def thue_morse(order, letters):
+    word = [0]
+    for _ in range(order):
+        word += [1 - bit for bit in word]
+    return "".join(letters[bit] for bit in word)
+
+
+# Each shape from a seed: (items, parts), with items that hold some parts, items that hold all of a
+# part but its last code point, and items of the shape that hold none.
+def packed_collisions(rng):
+    """Two code points c0 + 256 * c1 equal to one number (in the packed window of a byte per code point)
+    and short one-byte parts whose packed number a wide window has."""
+    target = rng.randrange(0x10000, 0x110000)
+    highs = rng.sample(range(max(1, target // 256 - 0x300), target // 256 + 1), 40)
+    parts = [chr(target - 256 * c1) + chr(c1) for c1 in highs]
+    narrow = ["".join(chr(rng.randrange(1, 256)) for _ in range(rng.randrange(2, 4))) for _ in range(20)]
+    wide = [chr(ord(p[0]) + 256 * ord(p[1]) + (65536 * ord(p[2]) if len(p) > 2 else 0)) + "\x00" * (len(p) - 1)
+            for p in narrow if len(p) == 2 or ord(p[2]) < 16]
+    filler = chr(target // 257) * 5
+    items = [filler + p[::-1] + filler for p in parts[:10]] + [filler + w for w in wide] + [filler] * 4
+    items += [filler + parts[i][0] + filler + parts[i][1] for i in range(5)] + [rng.choice(parts) + "x", narrow[0]]
+    return items, parts + narrow
+
+
+def thue_morse_blocks(rng):
+    """Concatenations of a Thue-Morse word and its complement: every two of the same number of blocks
+    share their polynomial hash modulo 2**64 for every odd base, once blocks are long enough."""
+    letters = rng.sample("ab\xe9\u0101\U0001f600", 2)
+    block = thue_morse(rng.randrange(3, 7), letters)
+    other = block.translate({ord(letters[0]): letters[1], ord(letters[1]): letters[0]})
+    count = rng.randrange(3, 6)
+    parts = ["".join((block, other)[(n >> i) & 1] for i in range(count)) for n in range(2 ** count)]
+    parts = rng.sample(parts, len(parts) // 2)
+    items = ["".join(rng.choice((block, other)) for _ in range(count + rng.randrange(0, 3))) for _ in range(12)]
+    items += [p[:-1] for p in parts] + [p[1:] for p in parts]
+    return items, parts
+
+
+def shared_prefix(rng):
+    prefix = "".join(rng.choice("abc\u0101") for _ in range(rng.randrange(10, 80)))
+    parts = [prefix + "".join(rng.choice("abcd") for _ in range(rng.randrange(1, 6))) for _ in range(30)]
+    items = [prefix[:-1] + "d" + rng.choice(parts)[len(prefix):] for _ in range(6)]
+    items += [prefix + "x" * 3, prefix * 2, rng.choice(parts) + "y", "z" + prefix[: rng.randrange(len(prefix))]]
+    return items, parts
+
+
+def nested_prefixes(rng):
+    word = "".join(rng.choice("ab\U0001f600") for _ in range(200))
+    lengths = sorted(rng.sample(range(20, 200), 12))
+    parts = [word[:k] for k in lengths]
+    items = [word[:lengths[0] - 1], word[1:], word[:lengths[0] - 1] + "c" + word[lengths[0]:]]
+    items += [word[rng.randrange(1, 5):rng.randrange(100, 200)] for _ in range(6)] + [word[:rng.choice(lengths)]]
+    return items, parts
+
+
+def one_letter(rng):
+    letter = rng.choice("a\xff\u0100\U00010000")
+    parts = [letter * rng.randrange(5, 30) for _ in range(20)]
+    shortest = min(map(len, parts))
+    items = [(letter * (shortest - 1) + "b") * rng.randrange(1, 6) for _ in range(6)]
+    items += [letter * (shortest - 1), letter * shortest, "b" + letter * rng.randrange(30)]
+    return items, parts
+
+
+def failure_chains(rng):
+    """Parts a^k b and a^k c against runs of a: the automaton at depth k keeps falling back along its
+    failure links, and a part that is a suffix of the text only shows through them."""
+    parts = [f"{'a' * k}{rng.choice('bc')}" for k in rng.sample(range(1, 40), 12)]
+    parts += ["ab" * rng.randrange(2, 6) + "c", "ba" * 3]
+    items = ["a" * rng.randrange(40, 90) for _ in range(5)] + ["x" + "a" * 50 + "b", "ab" * 8, "ba" * 3 + "y"]
+    items += ["a" * 40 + rng.choice(parts)]
+    return items, parts
+
+
+SHAPES = [packed_collisions, thue_morse_blocks, shared_prefix, nested_prefixes, one_letter, failure_chains]
+
+
+@settings(max_examples=120, deadline=None)
+@given(st.sampled_from(SHAPES), st.integers(0, 2**32))
+@example(packed_collisions, 1)
+@example(thue_morse_blocks, 2)
+@example(failure_chains, 3)
+def test_crafted_shapes_agree_with_the_general_path(Prod, shape, seed):
+    items, parts = shape(random.Random(seed))
+    check(Prod, items, parts)
+
+
+def test_crafted_lists_at_size(Prod):
+    """The shapes at the sizes that stalled window hashing: thousands of parts of one packed number
+    against long wide items; parts of Thue-Morse blocks past eight code points; ten thousand parts of
+    one long beginning; a thousand prefixes of one word. Some items hold a part."""
+    target = 0x101000
+    pairs = [chr(target - 256 * c1) + chr(c1) for c1 in range(1, 0x1011) if c1 != 0x1000]
+    items = ["\u1000" * 200] * 40 + ["\u1000" * 50 + pairs[2000] + "\u1000"] + ["\u1000" * 199 + pairs[-1][0]]
+    assert check(Prod, items, pairs) == items[40:41]
+
+    block = thue_morse(11, "ab")
+    other = block.translate({ord("a"): "b", ord("b"): "a"})
+    parts = [a + b + c for a in (block, other) for b in (block, other) for c in (block, other)]
+    items = [block + other, other + other, block[1:] + other + block[:-1]] * 4 + ["x" + parts[1] + "x"]
+    assert check(Prod, items, parts) == items[-1:]
+
+    rng = random.Random(19)
+    prefix = "".join(rng.choice("abcdefgh") for _ in range(200))
+    parts = [prefix + "".join(rng.choice("abcdefgh") for _ in range(8)) for _ in range(10_000)]
+    items = [prefix[:-1] + "x" + rng.choice(parts)[200:] for _ in range(30)] + [prefix + parts[7][200:], prefix]
+    assert check(Prod, items, parts) == items[30:31]
+
+    word = "".join(rng.choice("ab") for _ in range(2500))
+    parts = [word[:k] for k in range(1000, 2000)]
+    items = [word[1:]] * 10 + [word[:999], word[:999] + "a" + word[:1000]]
+    assert check(Prod, items, parts) == items[-1:]
+
+
+# Parts that window hashing serves (one-byte, at most eight code points) and parts that only the
+# automaton serves; answers printed per call as the indices of the items kept.
+KEYED = """
+import json, sys
+from tessavor.prod import Prod
+with open(sys.argv[1] if len(sys.argv) > 1 else PATH, encoding="utf-8") as f:
+    cases = json.load(f)
+print(json.dumps([[i for i, s in enumerate(items) if s in Prod.Filter(None, items, parts)] for items, parts in cases]))
+"""
+
+
+def keyed_cases():
+    rng = random.Random(41)
+    cases = []
+    for alphabet, lengths in (("ab", (3, 8)), ("abcdefgh", (2, 5)), ("ab\u0101", (2, 12))):
+        parts = ["".join(rng.choice(alphabet) for _ in range(rng.randrange(*lengths))) for _ in range(3000)]
+        items = ["".join(rng.choice(alphabet + "xyz") for _ in range(rng.randrange(0, 12))) for _ in range(400)]
+        cases.append((items, parts))
+    cases.append(packed_collisions(rng))
+    cases.append(thue_morse_blocks(rng))
+    return cases
+
+
+def test_answers_do_not_depend_on_the_process_key(tmp_path):
+    # The key comes from the interpreter's hash secret: PYTHONHASHSEED fixes it, or draws it.
+    cases = keyed_cases()
+    expected = [[i for i, s in enumerate(items) if any(p in s for p in parts)] for items, parts in cases]
+    assert all(0 < len(kept) < len(items) for kept, (items, _) in zip(expected, cases))
+    path = tmp_path / "cases.json"
+    path.write_text(json.dumps(cases), encoding="utf-8")
+    for seed in ("0", "1", "2", "4294967295", "random"):
+        env = dict(os.environ, PYTHONHASHSEED=seed)
+        proc = run_python(f"PATH = {str(path)!r}\n" + KEYED, env=env)
+        assert json.loads(proc.stdout) == expected, seed
