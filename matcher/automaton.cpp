@@ -11,8 +11,10 @@ namespace {
 constexpr int32_t kLinearChildren = 8;
 // A depth gets full rows while its states carry at least this many parts
 // each on average: below that the trie has stopped branching, and rows
-// would cost memory a scan seldom reads.
+// would cost memory a scan seldom reads. Up to kFewRowEntries, though,
+// rows are cheap enough (they stay in the cache) for every depth.
 constexpr Py_ssize_t kRowBranching = 2;
+constexpr Py_ssize_t kFewRowEntries = Py_ssize_t(1) << 17;
 
 // A state number, or a class, from its possibly complemented form.
 inline int32_t plain(int32_t value)
@@ -58,7 +60,7 @@ private:
     Py_ssize_t row_capacity_ = 0;
     Buffer<int32_t> order_, next_order_; // part indices, grouped by state
     Buffer<int32_t> at_;                 // per part: the state it has reached
-    Buffer<int32_t> tails_, next_tails_; // the states reached along tails
+    Buffer<int32_t> tails_;              // the states reached along tails
     Buffer<int32_t> text_;               // the parts' classes, one part after another
     Buffer<int32_t> start_;              // per part: where its classes begin in text_
     Buffer<int32_t> class_at_;           // per place in order_: the part's next class
@@ -67,7 +69,7 @@ private:
     Buffer<int32_t> distinct_;           // one group's distinct classes
     Buffer<int32_t> counts_;             // per new state, for regroup()
     Py_ssize_t live_ = 0;
-    Py_ssize_t tail_count_ = 0, next_tail_count_ = 0;
+    Py_ssize_t tail_count_ = 0;
     int32_t states_ = 1; // the next number up
     int32_t top_ = 0;    // the last number given to a tail
     bool rows_open_ = true;
@@ -77,7 +79,7 @@ int Automaton::Builder::allocate()
 {
     Py_ssize_t count = parts_.count, width = a_.width_;
     return order_.allocate(count) && next_order_.allocate(count) && at_.allocate(count) &&
-                   tails_.allocate(count) && next_tails_.allocate(count) && text_.allocate(parts_.total) &&
+                   tails_.allocate(count) && text_.allocate(parts_.total) &&
                    start_.allocate(count + 1) && class_at_.allocate(count) &&
                    counts_.allocate(count + 1) && seen_by_.allocate(width) &&
                    child_on_.allocate(width) && distinct_.allocate(width)
@@ -122,9 +124,9 @@ int Automaton::Builder::run()
 }
 
 // Whether the states at `depth`, numbered first_at_depth up, get rows: only
-// while every depth above had them, the trie still branches, and the rows
-// fit in row_entries_ entries. The root always has one. Returns 0, or -1
-// with MemoryError set.
+// while every depth above had them, the rows fit in row_entries_ entries,
+// and the trie still branches or the rows are few. The root always has one.
+// Returns 0, or -1 with MemoryError set.
 int Automaton::Builder::open_depth(Py_ssize_t depth, int32_t first_at_depth)
 {
     if (!rows_open_) {
@@ -132,7 +134,8 @@ int Automaton::Builder::open_depth(Py_ssize_t depth, int32_t first_at_depth)
     }
     Py_ssize_t width = a_.width_, at_depth = states_ - first_at_depth;
     Py_ssize_t entries = static_cast<Py_ssize_t>(states_) * width;
-    rows_open_ = depth == 0 || (live_ >= kRowBranching * at_depth && entries <= row_entries_);
+    bool branches = live_ >= kRowBranching * at_depth;
+    rows_open_ = depth == 0 || (entries <= row_entries_ && (branches || entries <= kFewRowEntries));
     if (!rows_open_) {
         a_.row_states_ = first_at_depth;
         return 0;
@@ -229,16 +232,15 @@ int32_t Automaton::Builder::start_tail(int32_t state, int32_t part, Py_ssize_t d
 // not accept for the next depth.
 void Automaton::Builder::follow_tails()
 {
+    Py_ssize_t kept = 0;
     for (Py_ssize_t k = 0; k < tail_count_; ++k) {
         int32_t state = tails_[k];
         link_children(state);
         if (a_.states_[state + 1].edge >= 0) {
-            next_tails_[next_tail_count_++] = state + 1;
+            tails_[kept++] = state + 1;
         }
     }
-    tails_.swap(next_tails_);
-    tail_count_ = next_tail_count_;
-    next_tail_count_ = 0;
+    tail_count_ = kept;
 }
 
 // A child's failure link: the longest proper suffix of its string that is

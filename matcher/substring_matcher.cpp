@@ -15,10 +15,10 @@ constexpr double kTriePoint = 15.0;   // one code point of a part into the autom
 constexpr double kRowEntry = 0.3;     // filling one entry of a full row
 constexpr double kAutomatonStep = 3.0; // one code point of an item
 
-// Full rows take at most 16 bytes per code point of the parts plus 8 MiB,
+// Full rows take at most 12 bytes per code point of the parts plus 8 MiB,
 // and no more than the text to come can use.
 constexpr Py_ssize_t kRowEntriesFixed = Py_ssize_t(1) << 21;
-constexpr Py_ssize_t kRowEntriesPerPoint = 4;
+constexpr Py_ssize_t kRowEntriesPerPoint = 3;
 constexpr Py_ssize_t kRowEntriesPerText = 4;
 
 } // namespace

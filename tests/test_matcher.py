@@ -40,18 +40,26 @@ def thue_morse(order, letters):
 # Each shape from a seed: (items, parts), with items that hold some parts, items that hold all of a
 # part but its last code point, and items of the shape that hold none.
 def packed_collisions(rng):
-    """Two code points c0 + 256 * c1 equal to one number (in the packed window of a byte per code point)
-    and short one-byte parts whose packed number a wide window has."""
+    """Two code points c0 + 256 * c1 equal to one number: the packed window of a byte per code point
+    of all these parts."""
     target = rng.randrange(0x10000, 0x110000)
     highs = rng.sample(range(max(1, target // 256 - 0x300), target // 256 + 1), 40)
     parts = [chr(target - 256 * c1) + chr(c1) for c1 in highs]
-    narrow = ["".join(chr(rng.randrange(1, 256)) for _ in range(rng.randrange(2, 4))) for _ in range(20)]
-    wide = [chr(ord(p[0]) + 256 * ord(p[1]) + (65536 * ord(p[2]) if len(p) > 2 else 0)) + "\x00" * (len(p) - 1)
-            for p in narrow if len(p) == 2 or ord(p[2]) < 16]
     filler = chr(target // 257) * 5
-    items = [filler + p[::-1] + filler for p in parts[:10]] + [filler + w for w in wide] + [filler] * 4
-    items += [filler + parts[i][0] + filler + parts[i][1] for i in range(5)] + [rng.choice(parts) + "x", narrow[0]]
-    return items, parts + narrow
+    items = [filler + p[::-1] + filler for p in parts[:10]] + [filler] * 4
+    items += [filler + parts[i][0] + filler + parts[i][1] for i in range(5)] + [rng.choice(parts) + "x"]
+    return items, parts
+
+
+def packed_overlaps(rng):
+    """Short one-byte parts, which window hashing serves, against wide items whose windows pack to a
+    part's number: "\u6261\x00" packs as "ab"."""
+    parts = ["".join(chr(rng.randrange(1, 256)) for _ in range(rng.randrange(2, 4))) for _ in range(200)]
+    wide = [chr(ord(p[0]) + 256 * ord(p[1]) + (65536 * ord(p[2]) if len(p) > 2 else 0)) + "\x00" * (len(p) - 1)
+            for p in parts if len(p) == 2 or ord(p[2]) < 16]
+    items = ["\u0100" + w + "\u0100" for w in wide] + ["\u0100" + w[0] for w in wide[:5]]
+    items += ["\u0100" + p + "\u0101" for p in parts[:3]] + ["\U00010000" + parts[-1]]
+    return items, parts
 
 
 def thue_morse_blocks(rng):
@@ -104,12 +112,13 @@ def failure_chains(rng):
     return items, parts
 
 
-SHAPES = [packed_collisions, thue_morse_blocks, shared_prefix, nested_prefixes, one_letter, failure_chains]
+SHAPES = [packed_collisions, packed_overlaps, thue_morse_blocks, shared_prefix, nested_prefixes, one_letter, failure_chains]
 
 
 @settings(max_examples=120, deadline=None)
 @given(st.sampled_from(SHAPES), st.integers(0, 2**32))
 @example(packed_collisions, 1)
+@example(packed_overlaps, 4)
 @example(thue_morse_blocks, 2)
 @example(failure_chains, 3)
 def test_crafted_shapes_agree_with_the_general_path(Prod, shape, seed):
