@@ -1,24 +1,33 @@
 """Filter against the multi-pattern libraries a user would pick instead, over a grid of sizes.
 
-    python bench/filter_grid.py [--repeat N]
+    python bench/filter_grid.py [--repeat N] [--rows fixed,mixed]
 
 Needs pyahocorasick, ahocorasick-rs and daachorse (bench/requirements.txt; `make bench` installs
-them).
-Cells: 3, 200, 10,000, 50,000 and 100,000 random fragments of 8 characters against 5,000 and
-100,000 shot-like names, in two variants: "few", where names hold random tails that match
-(almost) no fragment, and "many", where half the names end in one of the fragments. Every figure
-is build plus scan, as a user pays it: Filter's call, or making the library's automaton and
-testing each name with it, and is the best of a few runs. Each library is used in its fastest
-form found for the task (both automaton kinds of ahocorasick-rs are timed, the faster counts;
-daachorse's CharwiseDoubleArrayAhoCorasick, whose `find` returns the list of matches, empty when
-there is none; it takes duplicate fragments as they are).
+them). Every figure is build plus scan, as a user pays it: Filter's call, or making the library's
+automaton and testing each name with it, and is the best of N runs (--repeat, 5 by default). Each
+library is used in its fastest form found for the task (both automaton kinds of ahocorasick-rs are
+timed, the faster counts; daachorse's CharwiseDoubleArrayAhoCorasick, whose `find` returns the
+list of matches, empty when there is none; it takes duplicate fragments as they are). In every
+cell all contenders' answers must be the same list, or the run stops there. In cells of more
+than a million fragment characters the libraries get at most 2 runs, to keep the whole run near
+ten minutes on two cores.
+
+Rows (--rows picks some; all by default):
+  fixed    3, 200, 10,000, 50,000 and 100,000 random fragments of 8 characters;
+  mixed    200, 10,000, 50,000 and 100,000 random fragments of 3 to 30 characters, and as many of
+           4 to 40 characters (each length uniform at random);
+           both against 5,000 and 100,000 shot-like names, in two variants: "few", where names
+           hold random tails that match (almost) no fragment (short fragments do match some), and
+           "many", where half the names end in one of the fragments.
 
 Printed per cell: the ratio of the fastest library's time to Filter's (the target is 3 or more)
 and the cliff check: Filter's time over the straight line through its two neighbours on the
-fragments axis, at this cell's fragment count (the target is 1.5 at most). Then the peak
-growth of resident memory during one Filter call on the largest cell, each in a fresh
-process, next to the fragments' total length and the budget of 64 bytes per character plus
-16 MiB.
+fragments axis of its own family (fixed 8, mixed 3-30, mixed 4-40), at this cell's fragment
+count (the target is 1.5 at most). Then the lowest ratio and the highest cliff, each met or not,
+and the peak growth of resident memory during one Filter call on the largest cells, each in a
+fresh process, next to the fragments' total length and the budget of 64 bytes per character plus
+16 MiB (with the fixed rows: 100,000 fragments of 8 characters; with the mixed rows: 6 to 45 and
+4 to 40 characters).
 """
 
 import argparse
@@ -36,11 +45,21 @@ import daachorse
 
 from tessavor.prod import Prod
 
-FRAGMENTS = [3, 200, 10_000, 50_000, 100_000]
 NAMES = [5_000, 100_000]
 VARIANTS = ["few", "many"]
+# Family: (fragment lengths, fragment counts on its axis).
+FAMILIES = {
+    "fixed 8": ((8,), [3, 200, 10_000, 50_000, 100_000]),
+    "mixed 3-30": (tuple(range(3, 31)), [200, 10_000, 50_000, 100_000]),
+    "mixed 4-40": (tuple(range(4, 41)), [200, 10_000, 50_000, 100_000]),
+}
+ROWS = {"fixed": ["fixed 8"], "mixed": ["mixed 3-30", "mixed 4-40"]}
 ALPHABET = "abcdefghijklmnopqrstuvwxyz0123456789"
 KINDS = ["anim", "comp", "layout", "light", "fx", "render"]
+PEERS = ["pyahocorasick", "ahocorasick-rs", "daachorse"]
+# Above this many fragment characters the libraries get at most PEER_REPEAT runs.
+BIG = 1_000_000
+PEER_REPEAT = 2
 
 
 def make_cell(fragments, names, variant, lengths=(8,), seed=327):
@@ -80,45 +99,60 @@ def with_daachorse(items, frags):
     return [s for s in items if find(s)]
 
 
-def best_of(func, repeat):
-    times = []
+CONTENDERS = {
+    "Filter": lambda items, frags: Prod.Filter(None, items, frags),
+    "pyahocorasick": with_pyahocorasick,
+    "ahocorasick-rs NFA": with_ahocorasick_rs(ahocorasick_rs.Implementation.ContiguousNFA),
+    "ahocorasick-rs DFA": with_ahocorasick_rs(ahocorasick_rs.Implementation.DFA),
+    "daachorse": with_daachorse,
+}
+
+
+def timed(run, items, frags, repeat):
+    """(the answer, the best time of `repeat` runs)"""
+    best = float("inf")
     for _ in range(repeat):
         start = time.perf_counter()
-        func()
-        times.append(time.perf_counter() - start)
-    return min(times)
+        answer = run(items, frags)
+        best = min(best, time.perf_counter() - start)
+    return answer, best
 
 
-def measure(repeat):
-    """{(fragments, names, variant): {"Filter": s, "pyahocorasick": s, "ahocorasick-rs": s, "daachorse": s}}"""
-    contenders = {
-        "Filter": lambda items, frags: Prod.Filter(None, items, frags),
-        "pyahocorasick": with_pyahocorasick,
-        "ahocorasick-rs NFA": with_ahocorasick_rs(ahocorasick_rs.Implementation.ContiguousNFA),
-        "ahocorasick-rs DFA": with_ahocorasick_rs(ahocorasick_rs.Implementation.DFA),
-        "daachorse": with_daachorse,
-    }
+def measure(items, frags, repeat, label):
+    """{"Filter": s, each of PEERS: s, "matched": n, "ratio": fastest peer / Filter}; stops the run
+    when the contenders' answers differ."""
+    peer_repeat = repeat if sum(map(len, frags)) <= BIG else min(repeat, PEER_REPEAT)
+    answers, times = {}, {}
+    for name, run in CONTENDERS.items():
+        answers[name], times[name] = timed(run, items, frags, repeat if name == "Filter" else peer_repeat)
+    differ = [name for name, answer in answers.items() if answer != answers["Filter"]]
+    if differ:
+        raise SystemExit(f"answers differ at {label}: {', '.join(differ)} against Filter")
+    times["ahocorasick-rs"] = min(times.pop("ahocorasick-rs NFA"), times.pop("ahocorasick-rs DFA"))
+    times["matched"] = len(answers["Filter"])
+    times["ratio"] = min(times[peer] for peer in PEERS) / times["Filter"]
+    return times
+
+
+def measure_family(family, repeat):
+    """{(fragments, names, variant): measure()} over one family's grid."""
+    lengths, axis = FAMILIES[family]
     cells = {}
     for names in NAMES:
         for variant in VARIANTS:
-            for fragments in FRAGMENTS:
-                items, frags = make_cell(fragments, names, variant)
-                answers = {name: run(items, frags) for name, run in contenders.items()}
-                if any(answer != answers["Filter"] for answer in answers.values()):
-                    raise SystemExit(f"answers differ at {fragments} fragments, {names} names, {variant}")
-                times = {name: best_of(lambda: run(items, frags), repeat) for name, run in contenders.items()}
-                times["ahocorasick-rs"] = min(times.pop("ahocorasick-rs NFA"), times.pop("ahocorasick-rs DFA"))
-                times["matched"] = len(answers["Filter"])
-                cells[fragments, names, variant] = times
+            for fragments in axis:
+                items, frags = make_cell(fragments, names, variant, lengths)
+                label = f"{family}, {fragments} fragments, {names} names, {variant}"
+                cells[fragments, names, variant] = measure(items, frags, repeat, label)
     return cells
 
 
-def cliff(cells, fragments, names, variant):
+def cliff(cells, axis, fragments, names, variant):
     """Filter's time over the straight line through the two nearest cells on the fragments axis."""
-    at = FRAGMENTS.index(fragments)
-    near = [at - 1, at + 1] if 0 < at < len(FRAGMENTS) - 1 else ([1, 2] if at == 0 else [at - 2, at - 1])
-    (x0, x1) = (FRAGMENTS[i] for i in near)
-    y0, y1 = (cells[FRAGMENTS[i], names, variant]["Filter"] for i in near)
+    at = axis.index(fragments)
+    near = [at - 1, at + 1] if 0 < at < len(axis) - 1 else ([1, 2] if at == 0 else [at - 2, at - 1])
+    (x0, x1) = (axis[i] for i in near)
+    y0, y1 = (cells[axis[i], names, variant]["Filter"] for i in near)
     line = y0 + (y1 - y0) * (fragments - x0) / (x1 - x0)
     # A line that falls to zero or below says nothing: the cheaper neighbour is the estimate then.
     line = line if line > 0 else min(y0, y1)
@@ -161,43 +195,94 @@ def format_ms(seconds):
     return f"{seconds * 1e3:.3g} ms" if seconds < 1 else f"{seconds:.3g} s"
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--repeat", type=int, default=5, help="runs per figure (the best counts)")
-    args = parser.parse_args()
-    cells = measure(args.repeat)
+def format_ratio(ratio):
+    return f"{ratio:.3g}" if ratio < 10 else f"{ratio:,.0f}"
 
-    print(f"Filter grid: build + scan, best of {args.repeat}; ratio = fastest library / Filter (target >= 3);")
-    print("cliff = Filter / straight line through its neighbours on the fragments axis (target <= 1.5)\n")
-    print(f"{'fragments':>9} {'names':>7} {'match':>5} {'matched':>7} {'Filter':>9} {'pyahocorasick':>13}"
-          f" {'ahocorasick-rs':>14} {'daachorse':>9} {'ratio':>6} {'cliff':>6}")
-    ratios, cliffs = [], []
+
+def verdict(met):
+    return "met" if met else "NOT met"
+
+
+def times_columns(cell):
+    """matched, Filter's time, the peers' times and the ratio, as table columns."""
+    peers = "".join(f" {format_ms(cell[peer]):>{max(len(peer), 9)}}" for peer in PEERS)
+    return f" {cell['matched']:>7,} {format_ms(cell['Filter']):>9}{peers} {format_ratio(cell['ratio']):>7}"
+
+
+TIMES_HEADER = f" {'matched':>7} {'Filter':>9}" + "".join(f" {peer:>9}" for peer in PEERS) + f" {'ratio':>7}"
+
+
+def print_family(family, cells):
+    """The family's table; returns its cliffs."""
+    axis = FAMILIES[family][1]
+    print(f"{family}:\n{'fragments':>9} {'names':>7} {'match':>5}{TIMES_HEADER} {'cliff':>6}")
+    cliffs = []
     for names in NAMES:
         for variant in VARIANTS:
-            for fragments in FRAGMENTS:
-                cell = cells[fragments, names, variant]
-                ratio = min(cell["pyahocorasick"], cell["ahocorasick-rs"], cell["daachorse"]) / cell["Filter"]
-                steep = cliff(cells, fragments, names, variant)
-                ratios.append(ratio)
+            for fragments in axis:
+                steep = cliff(cells, axis, fragments, names, variant)
                 cliffs.append(steep)
-                print(f"{fragments:>9,} {names:>7,} {variant:>5} {cell['matched']:>7,} {format_ms(cell['Filter']):>9}"
-                      f" {format_ms(cell['pyahocorasick']):>13} {format_ms(cell['ahocorasick-rs']):>14}"
-                      f" {format_ms(cell['daachorse']):>9}"
-                      f" {ratio:>6.1f} {steep:>6.2f}")
+                print(f"{fragments:>9,} {names:>7,} {variant:>5}{times_columns(cells[fragments, names, variant])}"
+                      f" {steep:>6.2f}")
             print()
-    print(f"ratio: lowest {min(ratios):.1f} (target >= 3: {'met' if min(ratios) >= 3 else 'NOT met'});"
-          f" cliff: highest {max(cliffs):.2f} (target <= 1.5: {'met' if max(cliffs) <= 1.5 else 'NOT met'})\n")
+    return cliffs
 
-    print("Peak resident growth of one Filter call, each in a fresh process (budget 64 B/char + 16 MiB):")
-    largest = FRAGMENTS[-1], NAMES[-1]
-    for variant, lengths, label in [("few", (8,), "8 characters"), ("many", (8,), "8 characters"),
-                                    ("few", tuple(range(6, 46)), "6 to 45 characters")]:
-        found = peak_growth(*largest, variant, lengths)
+
+MEMORY = {"fixed": [("few", (8,), "8 characters"), ("many", (8,), "8 characters")],
+          "mixed": [("few", tuple(range(6, 46)), "6 to 45 characters"),
+                    ("few", tuple(range(4, 41)), "4 to 40 characters")]}
+
+
+def print_memory(rows):
+    lines = [line for row in rows for line in MEMORY.get(row, [])]
+    if lines:
+        print("Peak resident growth of one Filter call, each in a fresh process (budget 64 B/char + 16 MiB):")
+    fragments, names = 100_000, NAMES[-1]
+    for variant, lengths, label in lines:
+        found = peak_growth(fragments, names, variant, lengths)
         budget = 64 * found["chars"] + 16 * 2**20
-        verdict = "within" if found["growth"] <= budget else "OVER"
-        print(f"  {largest[0]:,} fragments of {label}, {largest[1]:,} names, {variant}: "
+        print(f"  {fragments:,} fragments of {label}, {names:,} names, {variant}: "
               f"{found['growth'] / 2**20:.1f} MiB for {found['chars']:,} characters "
-              f"({found['growth'] / found['chars']:.1f} B/char; budget {budget / 2**20:.1f} MiB: {verdict})")
+              f"({found['growth'] / found['chars']:.1f} B/char; budget {budget / 2**20:.1f} MiB:"
+              f" {verdict(found['growth'] <= budget)})")
+
+
+def print_summary(ratios, cliffs):
+    """Each check's worst figure over the cells that were run, met or not."""
+    checks = [("ratio to the fastest library: lowest", ratios, "cells", min, ">=", 3),
+              ("cliff: highest", cliffs, "cells", max, "<=", 1.5)]
+    for label, figures, unit, worst, sense, bound in checks:
+        if figures:
+            value = worst(figures)
+            met = value >= bound if sense == ">=" else value <= bound
+            print(f"{label} {format_ratio(value)} over {len(figures)} {unit} (target {sense} {bound}: {verdict(met)})")
+    print()
+
+
+def parse_args():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--repeat", type=int, default=5, help="runs per figure (the best counts)")
+    parser.add_argument("--rows", default=",".join(ROWS), help="which rows, of " + ", ".join(ROWS))
+    args = parser.parse_args()
+    args.rows = args.rows.split(",")
+    unknown = set(args.rows) - set(ROWS)
+    if unknown:
+        parser.error(f"unknown rows: {', '.join(sorted(unknown))} (rows are {', '.join(ROWS)})")
+    return args
+
+
+def main():
+    args = parse_args()
+    print(f"Filter grid: build + scan, best of {args.repeat} (libraries at most {PEER_REPEAT} above"
+          f" {BIG:,} fragment characters); ratio = fastest library / Filter (target >= 3);")
+    print("cliff = Filter / straight line through its neighbours on its family's fragments axis (target <= 1.5)\n")
+    ratios, cliffs = [], []
+    for family in [family for row in args.rows for family in ROWS[row]]:
+        cells = measure_family(family, args.repeat)
+        cliffs += print_family(family, cells)
+        ratios += [cell["ratio"] for cell in cells.values()]
+    print_summary(ratios, cliffs)
+    print_memory(args.rows)
 
 
 if __name__ == "__main__":
