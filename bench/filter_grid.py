@@ -1,6 +1,6 @@
 """Filter against the multi-pattern libraries a user would pick instead, over a grid of sizes.
 
-    python bench/filter_grid.py [--repeat N] [--rows fixed,mixed]
+    python bench/filter_grid.py [--repeat N] [--rows fixed,mixed,crafted]
 
 Needs pyahocorasick, ahocorasick-rs and daachorse (bench/requirements.txt; `make bench` installs
 them). Every figure is build plus scan, as a user pays it: Filter's call, or making the library's
@@ -18,16 +18,43 @@ Rows (--rows picks some; all by default):
            4 to 40 characters (each length uniform at random);
            both against 5,000 and 100,000 shot-like names, in two variants: "few", where names
            hold random tails that match (almost) no fragment (short fragments do match some), and
-           "many", where half the names end in one of the fragments.
+           "many", where half the names end in one of the fragments;
+  crafted  inputs built to hurt a matcher, each beside a control of the same sizes (as many
+           fragments and names, of the same lengths) without the crafted structure; see CRAFTED
+           and crafted_cell(), which tests may import:
+    packed-key       4,103 two-character fragments (c0, c1) with c0 + 256*c1 == 0x101000, the
+                     packed key of the names' only pair U+1000 U+1000, c1 from 1 to 0x1010 (of
+                     those 4,112 pairs, U+1000 U+1000 is left out, and so are the 8 whose c0 is a
+                     surrogate, which ahocorasick-rs and daachorse refuse), against 2,000 names of
+                     200 x U+1000; control: random pairs of any code point but surrogates and
+                     U+1000, against the same names;
+    thue-morse       blocks A (the Thue-Morse word of 2,048 letters) and B (its complement), which
+                     have the same polynomial hash modulo 2^64 for every odd base, and so have all
+                     runs of as many blocks: the 32 fragments are the runs of 6 blocks with an even
+                     number of Bs, the 200 names runs of 24 blocks whose every window of 6 has an
+                     odd number (a tenth have one block flipped, and match);
+    long-prefix      10,000 fragments of one random 200-character prefix and 8 random characters;
+                     5,000 names hold the prefix and a fragment's tail but for its last character
+                     (one in 25 the whole fragment);
+    nested-prefixes  the 1,000 prefixes of lengths 1,000 to 1,999 of one random string s; 2,000
+                     names hold s[:999] or less, or pieces of s that start later (one in 20 holds
+                     a longer prefix);
+    one-letter       10,000 runs of "a", 20 to 40 long (21 lengths, so mostly repeats); 5,000 names
+                     of runs of 1 to 19 "a"s broken by "b"s, about 200 characters (a tenth hold one
+                     run of 20 to 40 besides);
+           the other controls are random fragments and names of the same lengths over the crafted
+           row's alphabet (a to z and 0 to 9, or a and b for thue-morse), with a fragment planted
+           in the names that match in the crafted row.
 
-Printed per cell: the ratio of the fastest library's time to Filter's (the target is 3 or more)
-and the cliff check: Filter's time over the straight line through its two neighbours on the
-fragments axis of its own family (fixed 8, mixed 3-30, mixed 4-40), at this cell's fragment
-count (the target is 1.5 at most). Then the lowest ratio and the highest cliff, each met or not,
-and the peak growth of resident memory during one Filter call on the largest cells, each in a
-fresh process, next to the fragments' total length and the budget of 64 bytes per character plus
-16 MiB (with the fixed rows: 100,000 fragments of 8 characters; with the mixed rows: 6 to 45 and
-4 to 40 characters).
+Printed per cell: the ratio of the fastest library's time to Filter's (the target is 3 or more);
+for fixed and mixed rows the cliff check: Filter's time over the straight line through its two
+neighbours on the fragments axis of its own family (fixed 8, mixed 3-30, mixed 4-40), at this
+cell's fragment count (the target is 1.5 at most); for crafted rows Filter's time over its
+time on the control (the target is 3 at most). Then the lowest ratio, the highest cliff and the
+highest crafted/control ratio, each met or not, and the peak growth of resident memory during one
+Filter call on the largest cells, each in a fresh process, next to the fragments' total length
+and the budget of 64 bytes per character plus 16 MiB (with the fixed rows: 100,000 fragments of
+8 characters; with the mixed rows: 6 to 45 and 4 to 40 characters).
 """
 
 import argparse
@@ -53,7 +80,7 @@ FAMILIES = {
     "mixed 3-30": (tuple(range(3, 31)), [200, 10_000, 50_000, 100_000]),
     "mixed 4-40": (tuple(range(4, 41)), [200, 10_000, 50_000, 100_000]),
 }
-ROWS = {"fixed": ["fixed 8"], "mixed": ["mixed 3-30", "mixed 4-40"]}
+ROWS = {"fixed": ["fixed 8"], "mixed": ["mixed 3-30", "mixed 4-40"], "crafted": []}
 ALPHABET = "abcdefghijklmnopqrstuvwxyz0123456789"
 KINDS = ["anim", "comp", "layout", "light", "fx", "render"]
 PEERS = ["pyahocorasick", "ahocorasick-rs", "daachorse"]
@@ -75,6 +102,124 @@ def make_cell(fragments, names, variant, lengths=(8,), seed=327):
         tail = rng.choice(frags) if variant == "many" and rng.random() < 0.5 else word(8)
         items.append(base + tail)
     return items, frags
+
+
+def word(rng, size, alphabet=ALPHABET):
+    return "".join(rng.choices(alphabet, k=size))
+
+
+def words(rng, lengths, alphabet=ALPHABET):
+    return [word(rng, size, alphabet) for size in lengths]
+
+
+def plant(rng, name, frags):
+    """`name` with a random fragment that fits written over it at a random place."""
+    frag = rng.choice(frags)
+    while len(frag) > len(name):
+        frag = rng.choice(frags)
+    at = rng.randrange(len(name) - len(frag) + 1)
+    return name[:at] + frag + name[at + len(frag):]
+
+
+def crafted_or_control(rng, crafted, control, alphabets=(ALPHABET, ALPHABET)):
+    """crafted = (names, frags, indexes of the names that match); control: random names and
+    fragments of the same lengths over alphabets (names', fragments'), a fragment planted in the
+    names at those indexes."""
+    names, frags, matching = crafted
+    if not control:
+        return names, frags
+    frags = words(rng, map(len, frags), alphabets[1])
+    names = words(rng, map(len, names), alphabets[0])
+    for index in matching:
+        names[index] = plant(rng, names[index], frags)
+    return names, frags
+
+
+def packed_key(rng, control):
+    # chr() each time: a literal "\u1000" * 200 would be one shared constant.
+    names = [chr(0x1000) * 200 for _ in range(2_000)]
+    pairs = [(256 * j, 0x1010 - j) for j in range(0x1010)]  # c1 from 0x1010 down to 1
+    keep = [(c0, c1) for c0, c1 in pairs if not 0xD800 <= c0 < 0xE000 and (c0, c1) != (0x1000, 0x1000)]
+    frags = [chr(c0) + chr(c1) for c0, c1 in keep]
+    wide = "".join(map(chr, [*range(0xD800), *range(0xE000, 0x110000)])).replace(chr(0x1000), "")
+    return crafted_or_control(rng, (names, frags, []), control, (chr(0x1000), wide))
+
+
+def thue_morse_blocks(rng, control, size=2_048, window=6, blocks=24, count=200):
+    a = "".join("ab"[bin(i).count("1") % 2] for i in range(size))
+    b = a.translate(str.maketrans("ab", "ba"))
+    runs = [[(n >> i) & 1 for i in range(window)] for n in range(2**window)]
+    frags = ["".join((a, b)[x] for x in run) for run in runs if sum(run) % 2 == 0]
+    period = [0] * (window - 1) + [1]
+    names, matching = [], []
+    for index in range(count):
+        phase = rng.randrange(window)
+        run = [period[(phase + i) % window] for i in range(blocks)]
+        if index % 10 == 0:
+            run[rng.randrange(blocks)] ^= 1
+            matching.append(index)
+        names.append("".join((a, b)[x] for x in run))
+    return crafted_or_control(rng, (names, frags, matching), control, ("ab", "ab"))
+
+
+def long_prefix(rng, control, count=10_000, names=5_000):
+    prefix = word(rng, 200)
+    frags = [prefix + tail for tail in words(rng, [8] * count)]
+    items, matching = [], []
+    for index in range(names):
+        frag = rng.choice(frags)
+        if index % 25:
+            frag = frag[:-1] + "_"
+        else:
+            matching.append(index)
+        items.append(word(rng, 8) + frag)
+    return crafted_or_control(rng, (items, frags, matching), control)
+
+
+def nested_prefixes(rng, control, names=2_000):
+    s = word(rng, 2_000)
+    frags = [s[:k] for k in range(1_000, 2_000)]
+    items, matching = [], []
+    for index in range(names):
+        head, tail = words(rng, [8, 7])
+        if index % 20 == 0:
+            items.append(head + s[:rng.randrange(1_000, 2_001)] + "_" + tail)
+            matching.append(index)
+        elif index % 2:
+            items.append(head + s[:rng.randrange(900, 1_000)] + "_" + tail)
+        else:
+            start = rng.randrange(1, 500)
+            items.append(s[start:start + rng.randrange(900, 1_500)])
+    return crafted_or_control(rng, (items, frags, matching), control)
+
+
+def one_letter(rng, control, count=10_000, names=5_000, size=200):
+    frags = ["a" * rng.randrange(20, 41) for _ in range(count)]
+    items, matching = [], []
+    for index in range(names):
+        runs = []
+        while sum(runs) + len(runs) < size:
+            runs.append(rng.randrange(1, 20))
+        if index % 10 == 0:
+            runs.insert(rng.randrange(len(runs) + 1), rng.randrange(20, 41))
+            matching.append(index)
+        items.append("b".join("a" * run for run in runs))
+    return crafted_or_control(rng, (items, frags, matching), control)
+
+
+SHAPES = {
+    "packed-key": packed_key,
+    "thue-morse": thue_morse_blocks,
+    "long-prefix": long_prefix,
+    "nested-prefixes": nested_prefixes,
+    "one-letter": one_letter,
+}
+CRAFTED = list(SHAPES)
+
+
+def crafted_cell(shape, control=False):
+    """(names, fragments) of one crafted shape of CRAFTED, or of its control."""
+    return SHAPES[shape](random.Random(f"crafted-{shape}"), control)
 
 
 def with_pyahocorasick(items, frags):
@@ -228,6 +373,32 @@ def print_family(family, cells):
     return cliffs
 
 
+def crafted_pair(shape, repeat):
+    """(crafted cell, control cell), each a measure() with its sizes."""
+    pair = []
+    for control in (False, True):
+        items, frags = crafted_cell(shape, control)
+        cell = measure(items, frags, repeat, f"{shape}{' control' if control else ''}")
+        cell.update(fragments=len(frags), names=len(items))
+        pair.append(cell)
+    return pair
+
+
+def print_crafted(repeat):
+    """Each crafted row beside its control; returns (ratios, crafted/control ratios)."""
+    print(f"crafted:\n{'shape':<15} {'row':<7} {'fragments':>9} {'names':>6}{TIMES_HEADER} {'vs control':>10}")
+    ratios, versus = [], []
+    for shape in CRAFTED:
+        crafted, control = crafted_pair(shape, repeat)
+        versus.append(crafted["Filter"] / control["Filter"])
+        ratios += [crafted["ratio"], control["ratio"]]
+        for label, cell, tail in [("crafted", crafted, f" {format_ratio(versus[-1]):>10}"), ("control", control, "")]:
+            print(f"{shape if cell is crafted else '':<15} {label:<7} {cell['fragments']:>9,} {cell['names']:>6,}"
+                  f"{times_columns(cell)}{tail}")
+    print()
+    return ratios, versus
+
+
 MEMORY = {"fixed": [("few", (8,), "8 characters"), ("many", (8,), "8 characters")],
           "mixed": [("few", tuple(range(6, 46)), "6 to 45 characters"),
                     ("few", tuple(range(4, 41)), "4 to 40 characters")]}
@@ -247,10 +418,11 @@ def print_memory(rows):
               f" {verdict(found['growth'] <= budget)})")
 
 
-def print_summary(ratios, cliffs):
+def print_summary(ratios, cliffs, versus):
     """Each check's worst figure over the cells that were run, met or not."""
     checks = [("ratio to the fastest library: lowest", ratios, "cells", min, ">=", 3),
-              ("cliff: highest", cliffs, "cells", max, "<=", 1.5)]
+              ("cliff: highest", cliffs, "cells", max, "<=", 1.5),
+              ("crafted/control: highest", versus, "pairs", max, "<=", 3)]
     for label, figures, unit, worst, sense, bound in checks:
         if figures:
             value = worst(figures)
@@ -275,13 +447,17 @@ def main():
     args = parse_args()
     print(f"Filter grid: build + scan, best of {args.repeat} (libraries at most {PEER_REPEAT} above"
           f" {BIG:,} fragment characters); ratio = fastest library / Filter (target >= 3);")
-    print("cliff = Filter / straight line through its neighbours on its family's fragments axis (target <= 1.5)\n")
-    ratios, cliffs = [], []
+    print("cliff = Filter / straight line through its neighbours on its family's fragments axis (target <= 1.5);")
+    print("vs control = Filter on the crafted row / Filter on its control (target <= 3)\n")
+    ratios, cliffs, versus = [], [], []
     for family in [family for row in args.rows for family in ROWS[row]]:
         cells = measure_family(family, args.repeat)
         cliffs += print_family(family, cells)
         ratios += [cell["ratio"] for cell in cells.values()]
-    print_summary(ratios, cliffs)
+    if "crafted" in args.rows:
+        ratios_crafted, versus = print_crafted(args.repeat)
+        ratios += ratios_crafted
+    print_summary(ratios, cliffs, versus)
     print_memory(args.rows)
 
 
