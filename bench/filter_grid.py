@@ -351,10 +351,10 @@ def verdict(met):
 def times_columns(cell):
     """matched, Filter's time, the peers' times and the ratio, as table columns."""
     peers = "".join(f" {format_ms(cell[peer]):>{max(len(peer), 9)}}" for peer in PEERS)
-    return f" {cell['matched']:>7,} {format_ms(cell['Filter']):>9}{peers} {format_ratio(cell['ratio']):>7}"
+    return f" {cell['matched']:>7,} {format_ms(cell['Filter']):>9}{peers} {format_ratio(cell['ratio']):>8}"
 
 
-TIMES_HEADER = f" {'matched':>7} {'Filter':>9}" + "".join(f" {peer:>9}" for peer in PEERS) + f" {'ratio':>7}"
+TIMES_HEADER = f" {'matched':>7} {'Filter':>9}" + "".join(f" {peer:>9}" for peer in PEERS) + f" {'ratio':>8}"
 
 
 def print_family(family, cells):
