@@ -58,6 +58,7 @@ and the budget of 64 bytes per character plus 16 MiB (with the fixed rows: 100,0
 """
 
 import argparse
+import itertools
 import json
 import random
 import subprocess
@@ -283,12 +284,10 @@ def measure_family(family, repeat):
     """{(fragments, names, variant): measure()} over one family's grid."""
     lengths, axis = FAMILIES[family]
     cells = {}
-    for names in NAMES:
-        for variant in VARIANTS:
-            for fragments in axis:
-                items, frags = make_cell(fragments, names, variant, lengths)
-                label = f"{family}, {fragments} fragments, {names} names, {variant}"
-                cells[fragments, names, variant] = measure(items, frags, repeat, label)
+    for names, variant, fragments in itertools.product(NAMES, VARIANTS, axis):
+        items, frags = make_cell(fragments, names, variant, lengths)
+        label = f"{family}, {fragments} fragments, {names} names, {variant}"
+        cells[fragments, names, variant] = measure(items, frags, repeat, label)
     return cells
 
 
@@ -358,17 +357,14 @@ TIMES_HEADER = f" {'matched':>7} {'Filter':>9}" + "".join(f" {peer:>9}" for peer
 
 
 def print_family(family, cells):
-    """The family's table; returns its cliffs."""
+    """The family's table, in measure_family()'s order; returns its cliffs."""
     axis = FAMILIES[family][1]
     print(f"{family}:\n{'fragments':>9} {'names':>7} {'match':>5}{TIMES_HEADER} {'cliff':>6}")
     cliffs = []
-    for names in NAMES:
-        for variant in VARIANTS:
-            for fragments in axis:
-                steep = cliff(cells, axis, fragments, names, variant)
-                cliffs.append(steep)
-                print(f"{fragments:>9,} {names:>7,} {variant:>5}{times_columns(cells[fragments, names, variant])}"
-                      f" {steep:>6.2f}")
+    for (fragments, names, variant), cell in cells.items():
+        cliffs.append(cliff(cells, axis, fragments, names, variant))
+        print(f"{fragments:>9,} {names:>7,} {variant:>5}{times_columns(cell)} {cliffs[-1]:>6.2f}")
+        if fragments == axis[-1]:
             print()
     return cliffs
 
