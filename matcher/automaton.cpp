@@ -7,14 +7,18 @@ namespace tessavor::matcher {
 
 namespace {
 
+// Marks a row entry whose state has no row: the rest is its number.
+constexpr int32_t kSparse = int32_t(1) << 30;
 // Up to this many children are searched one by one, more by halving.
 constexpr int32_t kLinearChildren = 8;
 // A depth gets full rows while its states carry at least this many parts
 // each on average: below that the trie has stopped branching, and rows
-// would cost memory a scan seldom reads. Up to kFewRowEntries, though,
-// rows are cheap enough (they stay in the cache) for every depth.
+// would cost memory a scan seldom reads. Rows are cheap enough for every
+// depth, though, while they are few (they stay in the cache) or narrow (no
+// wider than a state's record).
 constexpr Py_ssize_t kRowBranching = 2;
 constexpr Py_ssize_t kFewRowEntries = Py_ssize_t(1) << 17;
+constexpr int32_t kNarrowRow = 5;
 
 // A state number, or a class, from its possibly complemented form.
 inline int32_t plain(int32_t value)
@@ -31,10 +35,13 @@ inline int32_t plain(int32_t value)
 // link and row are made when its depth is, from shallower states, complete
 // by then. Parts stop at a state that accepts: a scan never goes past it.
 //
-// States are numbered up from the root, a depth after another, with one
-// exception: where a part goes on alone below the rows (a tail), the states
-// of the rest of it are numbered at once, consecutively, down from the top
-// of the numbers, so that a scan along it reads its records in order.
+// Where all the parts of a group go on alike for more than one code point
+// (a single part always does, to its end), the states of that stretch are
+// made at once, as a chain numbered consecutively down from the top of the
+// numbers, and the group rides it: a depth then costs the group one step,
+// not one per part, and a scan along the chain reads its records in order.
+// At the chain's end the parts go on as a group again, unless it accepts.
+// Other states are numbered up from the root, a depth after another.
 class Automaton::Builder {
 public:
     Builder(Automaton &automaton, const PartList &parts, Py_ssize_t row_entries)
@@ -44,23 +51,39 @@ public:
     int run();
 
 private:
+    // A group riding a chain: the state it has reached, the chain's last
+    // state, and its parts, linked through next_part_.
+    struct Ride {
+        int32_t state;
+        int32_t last;
+        int32_t first_part;
+    };
+
     int allocate();
-    int open_depth(Py_ssize_t depth, int32_t first_at_depth);
-    Py_ssize_t group(Py_ssize_t begin, Py_ssize_t depth);
-    void make_children(int32_t state, Py_ssize_t begin, Py_ssize_t end);
+    void read_parts();
+    void open_depth(Py_ssize_t depth, Py_ssize_t at_depth);
+    int group(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth);
+    int32_t shared_stretch(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth);
+    void make_children(int32_t state, Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth);
+    void start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth,
+                    int32_t length);
+    int finish_state(int32_t state);
     void link_children(int32_t state);
-    void fill_row(int32_t state);
-    int32_t start_tail(int32_t state, int32_t part, Py_ssize_t depth);
-    void follow_tails();
+    int fill_row(int32_t state);
+    int follow_rides();
     void regroup(int32_t first_new);
+    void finish_rows();
+
+    int32_t length_of(int32_t part) const { return start_[part + 1] - start_[part]; }
+    int32_t class_of(int32_t part, Py_ssize_t depth) const { return text_[start_[part] + depth]; }
 
     Automaton &a_;
     const PartList &parts_;
     Py_ssize_t row_entries_;
-    Py_ssize_t row_capacity_ = 0;
+    Py_ssize_t rows_used_ = 0, row_capacity_ = 0;
     Buffer<int32_t> order_, next_order_; // part indices, grouped by state
     Buffer<int32_t> at_;                 // per part: the state it has reached
-    Buffer<int32_t> tails_;              // the states reached along tails
+    Buffer<int32_t> next_part_;          // per riding part: the next of its ride
     Buffer<int32_t> text_;               // the parts' classes, one part after another
     Buffer<int32_t> start_;              // per part: where its classes begin in text_
     Buffer<int32_t> class_at_;           // per place in order_: the part's next class
@@ -68,33 +91,38 @@ private:
     Buffer<int32_t> child_on_;           // per class: that state's child on it
     Buffer<int32_t> distinct_;           // one group's distinct classes
     Buffer<int32_t> counts_;             // per new state, for regroup()
-    Py_ssize_t live_ = 0;
-    Py_ssize_t tail_count_ = 0;
-    int32_t states_ = 1; // the next number up
-    int32_t top_ = 0;    // the last number given to a tail
+    // Rides going on from the front; from ended_ to the back, rides that
+    // ended this depth, whose parts go on as groups at the next.
+    Buffer<Ride> rides_;
+    Py_ssize_t ride_capacity_ = 0;
+    Py_ssize_t going_on_ = 0, ended_ = 0;
+    Py_ssize_t live_ = 0; // parts in order_
+    int32_t states_ = 1;        // the next number up
+    int32_t top_ = 0;           // the last number given to a chain
     bool rows_open_ = true;
 };
 
 int Automaton::Builder::allocate()
 {
     Py_ssize_t count = parts_.count, width = a_.width_;
+    // A ride has parts of two code points or more, each in one ride at most.
+    ride_capacity_ = std::min(count, parts_.total / 2);
+    ended_ = ride_capacity_;
     return order_.allocate(count) && next_order_.allocate(count) && at_.allocate(count) &&
-                   tails_.allocate(count) && text_.allocate(parts_.total) &&
+                   next_part_.allocate(count) && text_.allocate(parts_.total) &&
                    start_.allocate(count + 1) && class_at_.allocate(count) &&
-                   counts_.allocate(count + 1) && seen_by_.allocate(width) &&
-                   child_on_.allocate(width) && distinct_.allocate(width)
+                   counts_.allocate(count + 1) && rides_.allocate(ride_capacity_) &&
+                   seen_by_.allocate(width) && child_on_.allocate(width) &&
+                   distinct_.allocate(width)
                ? 0
                : -1;
 }
 
-int Automaton::Builder::run()
+// The parts as classes, in one array: each depth reads one class of every
+// part still going on, which the parts' own objects, spread over the heap,
+// would serve one cache miss each.
+void Automaton::Builder::read_parts()
 {
-    if (allocate() < 0) {
-        return -1;
-    }
-    // The parts as classes, in one array: each depth reads one class of
-    // every part still going on, which the parts' own objects, spread over
-    // the heap, would serve one cache miss each.
     for (Py_ssize_t i = 0, at = 0; i < parts_.count; ++i) {
         order_[i] = static_cast<int32_t>(i);
         start_[i] = static_cast<int32_t>(at);
@@ -106,87 +134,105 @@ int Automaton::Builder::run()
         });
         start_[i + 1] = static_cast<int32_t>(at);
     }
+}
+
+int Automaton::Builder::run()
+{
+    if (allocate() < 0) {
+        return -1;
+    }
+    read_parts();
     live_ = parts_.count;
     top_ = static_cast<int32_t>(parts_.total + 1);
     int32_t first_at_depth = 0;
-    for (Py_ssize_t depth = 0; live_ > 0 || tail_count_ > 0; ++depth) {
-        if (open_depth(depth, first_at_depth) < 0) {
+    for (Py_ssize_t depth = 0; live_ > 0 || going_on_ > 0; ++depth) {
+        open_depth(depth, states_ - first_at_depth + going_on_);
+        first_at_depth = states_;
+        if (follow_rides() < 0) {
             return -1;
         }
-        first_at_depth = states_;
-        for (Py_ssize_t begin = 0; begin < live_;) {
-            begin = group(begin, depth);
+        Py_ssize_t begin = 0;
+        while (begin < live_) {
+            int32_t state = at_[order_[begin]];
+            Py_ssize_t end = begin + 1;
+            while (end < live_ && at_[order_[end]] == state) {
+                ++end;
+            }
+            if (group(begin, end, depth) < 0) {
+                return -1;
+            }
+            begin = end;
         }
-        follow_tails();
         regroup(first_at_depth);
     }
+    finish_rows();
     return 0;
 }
 
-// Whether the states at `depth`, numbered first_at_depth up, get rows: only
-// while every depth above had them, the rows fit in row_entries_ entries,
-// and the trie still branches or the rows are few. The root always has one.
-// Returns 0, or -1 with MemoryError set.
-int Automaton::Builder::open_depth(Py_ssize_t depth, int32_t first_at_depth)
+// Whether the `at_depth` states at `depth` get rows: only while every depth
+// above had them and the rows fit in row_entries_, and only where the trie
+// still branches or the rows are few or narrow. The root always has one.
+void Automaton::Builder::open_depth(Py_ssize_t depth, Py_ssize_t at_depth)
 {
-    if (!rows_open_) {
-        return 0;
-    }
-    Py_ssize_t width = a_.width_, at_depth = states_ - first_at_depth;
-    Py_ssize_t entries = static_cast<Py_ssize_t>(states_) * width;
-    bool branches = live_ >= kRowBranching * at_depth;
-    rows_open_ = depth == 0 || (entries <= row_entries_ && (branches || entries <= kFewRowEntries));
-    if (!rows_open_) {
-        a_.row_states_ = first_at_depth;
-        return 0;
-    }
-    a_.row_states_ = states_;
-    // Every row is written whole before it is read (a state that accepts
-    // has none, and is never read from), so only the root's is zeroed.
-    if (entries > row_capacity_) {
-        Py_ssize_t grown = row_capacity_ * 2;
-        grown = grown < entries ? entries : (grown > row_entries_ ? row_entries_ : grown);
-        if (!a_.rows_.resize(grown)) {
-            return -1;
-        }
-        row_capacity_ = grown;
-    }
-    if (depth == 0) {
-        memset(a_.rows_.get(), 0, sizeof(int32_t) * width);
-    }
-    return 0;
+    Py_ssize_t entries = rows_used_ + at_depth * a_.width_;
+    bool worth = live_ >= kRowBranching * at_depth || entries <= kFewRowEntries ||
+                 a_.width_ <= kNarrowRow;
+    rows_open_ = depth == 0 || (rows_open_ && entries <= row_entries_ && worth);
 }
 
-// Moves the parts of the group that starts at `begin` in order_ on to its
-// state's children, and returns where the next group starts.
-Py_ssize_t Automaton::Builder::group(Py_ssize_t begin, Py_ssize_t depth)
+// Moves the parts of the group at [begin, end) of order_ on from their
+// state, and makes its links and row. Returns 0, or -1 with MemoryError set.
+int Automaton::Builder::group(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth)
 {
     int32_t state = at_[order_[begin]];
-    Py_ssize_t end = begin;
-    for (; end < live_ && at_[order_[end]] == state; ++end) {
-        class_at_[end] = text_[start_[order_[end]] + depth];
-    }
-    if (end - begin == 1 && state >= a_.row_states_) {
-        at_[order_[begin]] = start_tail(state, order_[begin], depth);
+    int32_t stretch = shared_stretch(begin, end, depth);
+    if (stretch > 1) {
+        start_ride(state, begin, end, depth, stretch);
     } else {
-        make_children(state, begin, end);
-        for (Py_ssize_t place = begin; place < end; ++place) {
-            int32_t part = order_[place];
-            int32_t child = child_on_[class_at_[place]];
-            at_[part] = child;
-            State &reached = a_.states_[child];
-            if (start_[part] + depth + 1 == start_[part + 1] && reached.edge > 0) {
-                reached.edge = ~reached.edge; // the part ends here
+        make_children(state, begin, end, depth);
+    }
+    return finish_state(state);
+}
+
+// How many code points from `depth` on all the parts of the group share,
+// up to the first end of one of them (counted in: the chain stops at the
+// state where it ends, which accepts); 0 when they part ways at once. Also
+// fills class_at_ with each part's class at `depth`. Reads a column at a
+// time, so that nothing past the stretch is read.
+int32_t Automaton::Builder::shared_stretch(Py_ssize_t begin, Py_ssize_t end,
+                                           Py_ssize_t depth)
+{
+    int32_t first = order_[begin];
+    int32_t shortest = length_of(first);
+    bool alike = true;
+    for (Py_ssize_t place = begin; place < end; ++place) {
+        int32_t part = order_[place];
+        class_at_[place] = class_of(part, depth);
+        shortest = std::min(shortest, length_of(part));
+        alike = alike && class_at_[place] == class_at_[begin];
+    }
+    if (!alike) {
+        return 0;
+    }
+    if (end - begin == 1) {
+        return shortest - static_cast<int32_t>(depth); // a lone part: the rest of it
+    }
+    int32_t stretch = 1;
+    for (Py_ssize_t column = depth + 1; column < shortest; ++column, ++stretch) {
+        int32_t cls = class_of(first, column);
+        for (Py_ssize_t place = begin + 1; place < end; ++place) {
+            if (class_of(order_[place], column) != cls) {
+                return stretch;
             }
         }
     }
-    link_children(state);
-    fill_row(state);
-    return end;
+    return stretch; // up to the end of the shortest part
 }
 
-// Numbers the children of `state` for the distinct classes of a group.
-void Automaton::Builder::make_children(int32_t state, Py_ssize_t begin, Py_ssize_t end)
+// Numbers the children of `state` for the distinct classes of a group, and
+// moves its parts to them.
+void Automaton::Builder::make_children(int32_t state, Py_ssize_t begin, Py_ssize_t end,
+                                       Py_ssize_t depth)
 {
     int32_t distinct = 0;
     for (Py_ssize_t place = begin; place < end; ++place) {
@@ -202,45 +248,55 @@ void Automaton::Builder::make_children(int32_t state, Py_ssize_t begin, Py_ssize
     parent.child_count = distinct;
     for (int32_t k = 0; k < distinct; ++k) {
         child_on_[distinct_[k]] = states_;
-        a_.states_[states_++].edge = distinct_[k];
+        a_.states_[states_].edge = distinct_[k];
+        a_.states_[states_++].row = -1;
+    }
+    for (Py_ssize_t place = begin; place < end; ++place) {
+        int32_t part = order_[place];
+        int32_t child = child_on_[class_at_[place]];
+        at_[part] = child;
+        State &reached = a_.states_[child];
+        if (length_of(part) == depth + 1 && reached.edge > 0) {
+            reached.edge = ~reached.edge; // the part ends here
+        }
     }
 }
 
-// Makes the rest of `part`, which goes on alone from `state` below the rows,
-// a chain of states numbered consecutively down from the top, each the one
-// child of the one before, and returns the first. Their failure links come
-// a depth at a time, in follow_tails().
-int32_t Automaton::Builder::start_tail(int32_t state, int32_t part, Py_ssize_t depth)
+// Makes the `length` states of the stretch the group shares below `state`
+// a chain, each the one child of the one before, and sets the group riding
+// it. The parts leave order_ (their state is past top_).
+void Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t end,
+                                    Py_ssize_t depth, int32_t length)
 {
-    const int32_t *rest = text_.get() + start_[part] + depth;
-    int32_t length = start_[part + 1] - start_[part] - static_cast<int32_t>(depth);
+    int32_t first = order_[begin];
     top_ -= length;
     State *chain = a_.states_.get() + top_;
     for (int32_t k = 0; k < length; ++k) {
-        chain[k].edge = rest[k];
-        chain[k].first_child = top_ + k + 1;
-        chain[k].child_count = k + 1 < length;
+        chain[k] = State{top_ + k + 1, 1, 0, class_of(first, depth + k), -1};
     }
-    chain[length - 1].edge = ~rest[length - 1]; // the part ends there
+    State &last = chain[length - 1];
+    last.child_count = 0;
+    Ride ride{top_, top_ + length - 1, first};
+    for (Py_ssize_t place = begin; place < end; ++place) {
+        int32_t part = order_[place];
+        at_[part] = ride.state;
+        next_part_[part] = place + 1 < end ? order_[place + 1] : -1;
+        if (length_of(part) == depth + length && last.edge > 0) {
+            last.edge = ~last.edge; // a part ends at the chain's end
+        }
+    }
     State &parent = a_.states_[state];
     parent.first_child = top_;
     parent.child_count = 1;
-    return top_;
+    rides_[going_on_++] = ride;
 }
 
-// Links the next state of every tail, and keeps the tails whose state does
-// not accept for the next depth.
-void Automaton::Builder::follow_tails()
+// Links a state's children and fills its row. Returns 0, or -1 with
+// MemoryError set.
+int Automaton::Builder::finish_state(int32_t state)
 {
-    Py_ssize_t kept = 0;
-    for (Py_ssize_t k = 0; k < tail_count_; ++k) {
-        int32_t state = tails_[k];
-        link_children(state);
-        if (a_.states_[state + 1].edge >= 0) {
-            tails_[kept++] = state + 1;
-        }
-    }
-    tail_count_ = kept;
+    link_children(state);
+    return fill_row(state);
 }
 
 // A child's failure link: the longest proper suffix of its string that is
@@ -255,7 +311,9 @@ void Automaton::Builder::link_children(int32_t state)
     for (int32_t child = parent.first_child; child < parent.first_child + parent.child_count;
          ++child) {
         State &made = a_.states_[child];
-        int32_t entry = a_.step(parent.fail, plain(made.edge));
+        int32_t entry = a_.step(parent.fail, plain(made.edge), [](int32_t reached, bool accepts) {
+            return accepts ? ~reached : reached;
+        });
         made.fail = plain(entry);
         if (entry < 0 && made.edge > 0) {
             made.edge = ~made.edge;
@@ -263,41 +321,78 @@ void Automaton::Builder::link_children(int32_t state)
     }
 }
 
-// A full row: the failure link's row (made before, as the link is
-// shallower), with the state's own children over it.
-void Automaton::Builder::fill_row(int32_t state)
+// A full row, while rows are open: the failure link's row (made before, as
+// the link is shallower), with the state's own children over it. Returns
+// 0, or -1 with MemoryError set.
+int Automaton::Builder::fill_row(int32_t state)
 {
-    if (state >= a_.row_states_) {
-        return;
+    State &filled = a_.states_[state];
+    if (!rows_open_) {
+        return 0;
     }
     Py_ssize_t width = a_.width_;
-    int32_t *row = a_.rows_.get() + state * width;
-    const State &parent = a_.states_[state];
-    if (state != 0) {
-        memcpy(row, a_.rows_.get() + parent.fail * width, sizeof(int32_t) * width);
+    if (rows_used_ + width > row_capacity_) {
+        Py_ssize_t grown = std::max(rows_used_ + width, std::min(row_capacity_ * 2, row_entries_));
+        if (!a_.rows_.resize(grown)) {
+            return -1;
+        }
+        row_capacity_ = grown;
     }
-    for (int32_t child = parent.first_child; child < parent.first_child + parent.child_count;
+    filled.row = static_cast<int32_t>(rows_used_);
+    rows_used_ += width;
+    int32_t *row = a_.rows_.get() + filled.row;
+    if (state == 0) {
+        memset(row, 0, sizeof(int32_t) * width);
+    } else {
+        memcpy(row, a_.rows_.get() + a_.states_[filled.fail].row, sizeof(int32_t) * width);
+    }
+    for (int32_t child = filled.first_child; child < filled.first_child + filled.child_count;
          ++child) {
         int32_t edge = a_.states_[child].edge;
         row[plain(edge)] = edge < 0 ? ~child : child;
     }
+    return 0;
+}
+
+// Moves every ride on by one state, linking the next. A ride that reaches
+// its chain's last state ends: its parts go on as a group at the next depth
+// unless that state accepts. Returns 0, or -1 with MemoryError set.
+int Automaton::Builder::follow_rides()
+{
+    Py_ssize_t kept = 0;
+    for (Py_ssize_t k = 0; k < going_on_; ++k) {
+        Ride ride = rides_[k];
+        if (a_.states_[ride.state].edge < 0) {
+            continue; // it accepts (through its failure link): the parts stop here
+        }
+        if (finish_state(ride.state) < 0) {
+            return -1;
+        }
+        ride.state += 1;
+        if (a_.states_[ride.state].edge < 0) {
+            continue;
+        }
+        if (ride.state != ride.last) {
+            rides_[kept++] = ride;
+        } else {
+            rides_[--ended_] = ride;
+        }
+    }
+    going_on_ = kept;
+    return 0;
 }
 
 // Lists the parts that go on (their state does not accept) for the next
-// depth, grouped by state, the states made at this depth being first_new
-// on; a part that has started a tail goes on among the tails.
+// depth: those of order_ grouped by their new state (the states made at
+// this depth, first_new on), then those of the rides that ended, a group
+// each. Parts that started riding stay out.
 void Automaton::Builder::regroup(int32_t first_new)
 {
     Py_ssize_t made = states_ - first_new;
     memset(counts_.get(), 0, sizeof(int32_t) * (made + 1));
     for (Py_ssize_t place = 0; place < live_; ++place) {
         int32_t state = at_[order_[place]];
-        if (a_.states_[state].edge < 0) {
-            continue;
-        }
-        if (state >= top_) {
-            tails_[tail_count_++] = state;
-        } else {
+        if (state < top_ && a_.states_[state].edge >= 0) {
             ++counts_[state - first_new + 1];
         }
     }
@@ -308,12 +403,35 @@ void Automaton::Builder::regroup(int32_t first_new)
     for (Py_ssize_t place = 0; place < live_; ++place) {
         int32_t part = order_[place];
         int32_t state = at_[part];
-        if (a_.states_[state].edge >= 0 && state < top_) {
+        if (state < top_ && a_.states_[state].edge >= 0) {
             next_order_[counts_[state - first_new]++] = part;
+        }
+    }
+    for (; ended_ < ride_capacity_; ++ended_) {
+        const Ride &ride = rides_[ended_];
+        for (int32_t part = ride.first_part; part >= 0; part = next_part_[part]) {
+            at_[part] = ride.last;
+            next_order_[kept++] = part;
         }
     }
     order_.swap(next_order_);
     live_ = kept;
+}
+
+// Turns the rows' state numbers into what a scan reads: where the state's
+// row begins, or kSparse and its number, or -1 where it accepts.
+void Automaton::Builder::finish_rows()
+{
+    int32_t *rows = a_.rows_.get();
+    for (Py_ssize_t i = 0; i < rows_used_; ++i) {
+        int32_t entry = rows[i];
+        if (entry < 0) {
+            rows[i] = -1;
+        } else {
+            int32_t row = a_.states_[entry].row;
+            rows[i] = row >= 0 ? row : (kSparse | entry);
+        }
+    }
 }
 
 int Automaton::build(const PartList &parts, const CharClasses &classes, Py_ssize_t row_entries)
@@ -323,6 +441,9 @@ int Automaton::build(const PartList &parts, const CharClasses &classes, Py_ssize
     if (!states_.allocate(parts.total + 1)) {
         return -1;
     }
+    states_[0].row = -1;
+    // Row offsets stay below kSparse.
+    row_entries = std::min(row_entries, kSparse - Py_ssize_t(width_));
     return Builder(*this, parts, row_entries).run();
 }
 
@@ -350,38 +471,45 @@ int32_t Automaton::find_child(int32_t state, int32_t cls) const
     return lo < count && plain(children[lo].edge) == cls ? first + lo : 0;
 }
 
-// The entry for `cls` from `state`, which does not accept: the state
-// reached, complemented when it accepts. Below the rows, the state's own
-// child, else the failure links' until a state with a row answers. A code
-// point in no part (class 0) leads back to the root.
-int32_t Automaton::step(int32_t state, int32_t cls) const
+// The entry for `cls` from `state`, which does not accept: from a state
+// without a row, its own child, else the failure links' until a state with
+// a row answers from it. A child found is made an entry by
+// encode(child, accepts).
+template <typename Encode>
+int32_t Automaton::step(int32_t state, int32_t cls, Encode &&encode) const
 {
-    if (cls == 0) {
-        return 0;
-    }
-    while (state >= row_states_) {
+    while (states_[state].row < 0) {
         int32_t child = find_child(state, cls);
         if (child != 0) {
-            return states_[child].edge < 0 ? ~child : child;
+            return encode(child, states_[child].edge < 0);
         }
         state = states_[state].fail;
     }
-    return rows_[static_cast<Py_ssize_t>(state) * width_ + cls];
+    return rows_[states_[state].row + cls];
+}
+
+int32_t Automaton::scan_step(int32_t state, int32_t cls) const
+{
+    if (cls == 0) {
+        return 0; // a code point in no part leads back to the root, whose row is first
+    }
+    return step(state, cls, [this](int32_t reached, bool accepts) {
+        int32_t row = states_[reached].row;
+        return accepts ? -1 : (row >= 0 ? row : kSparse | reached);
+    });
 }
 
 template <typename Char> bool Automaton::scan(const Char *data, Py_ssize_t length) const
 {
     const int32_t *low = classes_->low();
-    int32_t state = 0;
+    const int32_t *rows = rows_.get();
+    int32_t entry = 0; // the root's row
     for (Py_ssize_t i = 0; i < length; ++i) {
         int32_t cls = sizeof(Char) == 1 ? low[data[i]] : classes_->of(data[i]);
-        int32_t entry = state < row_states_
-                            ? rows_[static_cast<Py_ssize_t>(state) * width_ + cls]
-                            : step(state, cls);
+        entry = entry & kSparse ? scan_step(entry & ~kSparse, cls) : rows[entry + cls];
         if (entry < 0) {
             return true;
         }
-        state = entry;
     }
     return false;
 }

@@ -14,12 +14,12 @@ namespace tessavor::matcher {
 
 class Automaton {
 public:
-    // The most code points the parts may hold: state numbers, and their
-    // complements, are int32_t.
+    // The most code points the parts may hold: state numbers, and the
+    // entries of rows, are below 2^30.
     static constexpr Py_ssize_t kMaxTotal = Py_ssize_t(1) << 30;
 
     // Builds the automaton of `parts` (parts.total < kMaxTotal) with full
-    // rows for at most `row_entries` table entries (the root's row always).
+    // rows of at most `row_entries` entries in all (the root's row always).
     // Returns 0, or -1 with MemoryError set. `parts` and `classes` must
     // outlive the automaton.
     int build(const PartList &parts, const CharClasses &classes, Py_ssize_t row_entries);
@@ -28,29 +28,33 @@ public:
 private:
     class Builder;
 
-    int32_t find_child(int32_t state, int32_t cls) const;
-    int32_t step(int32_t state, int32_t cls) const;
-    template <typename Char> bool scan(const Char *data, Py_ssize_t length) const;
-
-    // Per state, in one record so that a step from a state without a row
+    // A state, in one record so that a step from a state without a row
     // reads one place. A state's children are numbered consecutively from
     // `first_child`, in ascending class. `edge` is the class of the edge
     // into the state, complemented (negative) when the state accepts: some
     // part ends there, by itself or through the failure link. A scan stops
-    // at such a state, so it has no children.
+    // at such a state, so it has no children and no row. `row` is where the
+    // state's row starts in rows_, or -1.
     struct State {
         int32_t first_child;
         int32_t child_count;
         int32_t fail;
         int32_t edge;
+        int32_t row;
     };
+
+    int32_t find_child(int32_t state, int32_t cls) const;
+    template <typename Encode> int32_t step(int32_t state, int32_t cls, Encode &&encode) const;
+    int32_t scan_step(int32_t state, int32_t cls) const;
+    template <typename Char> bool scan(const Char *data, Py_ssize_t length) const;
 
     const CharClasses *classes_ = nullptr;
     int32_t width_ = 0;
-    int32_t row_states_ = 0; // states 0 .. row_states_ - 1 have full rows
     Buffer<State> states_;
-    // row_states_ rows of width_ entries: the state reached on each class,
-    // its complement (negative) when that state accepts.
+    // Rows of width_ entries. Once built, an entry is where the row of the
+    // state reached begins, or kSparse | the state's number when it has no
+    // row, or -1 when it accepts. While building, entries are state numbers,
+    // complemented for states that accept.
     Buffer<int32_t> rows_;
 };
 
