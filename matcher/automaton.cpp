@@ -65,9 +65,11 @@ private:
     int group(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth);
     int32_t shared_stretch(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth);
     void make_children(int32_t state, Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth);
-    void start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth,
-                    int32_t length);
+    int start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth,
+                   int32_t length);
     int finish_state(int32_t state);
+    int make_room(Py_ssize_t entries);
+    int reserve_rows(int32_t first, int32_t count);
     void link_children(int32_t state);
     int fill_row(int32_t state);
     int follow_rides();
@@ -142,6 +144,10 @@ int Automaton::Builder::run()
         return -1;
     }
     read_parts();
+    // The root's row comes first: a scan starts at offset 0.
+    if (reserve_rows(0, 1) < 0) {
+        return -1;
+    }
     live_ = parts_.count;
     top_ = static_cast<int32_t>(parts_.total + 1);
     int32_t first_at_depth = 0;
@@ -187,7 +193,9 @@ int Automaton::Builder::group(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth
     int32_t state = at_[order_[begin]];
     int32_t stretch = shared_stretch(begin, end, depth);
     if (stretch > 1) {
-        start_ride(state, begin, end, depth, stretch);
+        if (start_ride(state, begin, end, depth, stretch) < 0) {
+            return -1;
+        }
     } else {
         make_children(state, begin, end, depth);
     }
@@ -264,9 +272,10 @@ void Automaton::Builder::make_children(int32_t state, Py_ssize_t begin, Py_ssize
 
 // Makes the `length` states of the stretch the group shares below `state`
 // a chain, each the one child of the one before, and sets the group riding
-// it. The parts leave order_ (their state is past top_).
-void Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t end,
-                                    Py_ssize_t depth, int32_t length)
+// it. The parts leave order_ (their state is past top_). Returns 0, or -1
+// with MemoryError set.
+int Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t end,
+                                   Py_ssize_t depth, int32_t length)
 {
     int32_t first = order_[begin];
     top_ -= length;
@@ -289,6 +298,43 @@ void Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t 
     parent.first_child = top_;
     parent.child_count = 1;
     rides_[going_on_++] = ride;
+    return reserve_rows(top_, length);
+}
+
+// Sets rows aside for the `count` states of a chain from `first`, one after
+// another, so that a scan along the chain reads them in order. They are
+// filled at their depths, or given up if rows close before. Returns 0, or
+// -1 with MemoryError set.
+int Automaton::Builder::reserve_rows(int32_t first, int32_t count)
+{
+    Py_ssize_t entries = static_cast<Py_ssize_t>(count) * a_.width_;
+    if (first != 0 && (!rows_open_ || rows_used_ + entries > row_entries_)) {
+        return 0;
+    }
+    if (make_room(entries) < 0) {
+        return -1;
+    }
+    // Zeroed, for finish_rows() to read whether they are filled or not.
+    memset(a_.rows_.get() + rows_used_, 0, sizeof(int32_t) * entries);
+    for (int32_t k = 0; k < count; ++k) {
+        a_.states_[first + k].row = static_cast<int32_t>(rows_used_);
+        rows_used_ += a_.width_;
+    }
+    return 0;
+}
+
+// Grows rows_ to hold `entries` more. Returns 0, or -1 with MemoryError set.
+int Automaton::Builder::make_room(Py_ssize_t entries)
+{
+    if (rows_used_ + entries <= row_capacity_) {
+        return 0;
+    }
+    Py_ssize_t grown = std::max(rows_used_ + entries, std::min(row_capacity_ * 2, row_entries_));
+    if (!a_.rows_.resize(grown)) {
+        return -1;
+    }
+    row_capacity_ = grown;
+    return 0;
 }
 
 // Links a state's children and fills its row. Returns 0, or -1 with
@@ -328,18 +374,17 @@ int Automaton::Builder::fill_row(int32_t state)
 {
     State &filled = a_.states_[state];
     if (!rows_open_) {
+        filled.row = -1; // a row set aside for it is given up
         return 0;
     }
     Py_ssize_t width = a_.width_;
-    if (rows_used_ + width > row_capacity_) {
-        Py_ssize_t grown = std::max(rows_used_ + width, std::min(row_capacity_ * 2, row_entries_));
-        if (!a_.rows_.resize(grown)) {
+    if (filled.row < 0) {
+        if (make_room(width) < 0) {
             return -1;
         }
-        row_capacity_ = grown;
+        filled.row = static_cast<int32_t>(rows_used_);
+        rows_used_ += width;
     }
-    filled.row = static_cast<int32_t>(rows_used_);
-    rows_used_ += width;
     int32_t *row = a_.rows_.get() + filled.row;
     if (state == 0) {
         memset(row, 0, sizeof(int32_t) * width);
@@ -441,7 +486,6 @@ int Automaton::build(const PartList &parts, const CharClasses &classes, Py_ssize
     if (!states_.allocate(parts.total + 1)) {
         return -1;
     }
-    states_[0].row = -1;
     // Row offsets stay below kSparse.
     row_entries = std::min(row_entries, kSparse - Py_ssize_t(width_));
     return Builder(*this, parts, row_entries).run();
