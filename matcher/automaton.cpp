@@ -59,7 +59,8 @@ private:
         int32_t first_part;
     };
 
-    int allocate();
+    int allocate_for_parts();
+    int allocate_for_classes();
     void read_parts();
     void open_depth(Py_ssize_t depth, Py_ssize_t at_depth);
     int group(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth);
@@ -104,33 +105,42 @@ private:
     bool rows_open_ = true;
 };
 
-int Automaton::Builder::allocate()
+// What is written before it is read is not zeroed (resize() of an empty
+// buffer): only at_ (every part starts at the root) and seen_by_ are.
+int Automaton::Builder::allocate_for_parts()
 {
-    Py_ssize_t count = parts_.count, width = a_.width_;
+    Py_ssize_t count = parts_.count;
     // A ride has parts of two code points or more, each in one ride at most.
     ride_capacity_ = std::min(count, parts_.total / 2);
     ended_ = ride_capacity_;
-    return order_.allocate(count) && next_order_.allocate(count) && at_.allocate(count) &&
-                   next_part_.allocate(count) && text_.allocate(parts_.total) &&
-                   start_.allocate(count + 1) && class_at_.allocate(count) &&
-                   counts_.allocate(count + 1) && rides_.allocate(ride_capacity_) &&
-                   seen_by_.allocate(width) && child_on_.allocate(width) &&
-                   distinct_.allocate(width)
+    return order_.resize(count) && next_order_.resize(count) && at_.allocate(count) &&
+                   next_part_.resize(count) && text_.resize(parts_.total) &&
+                   start_.resize(count + 1) && class_at_.resize(count) &&
+                   counts_.resize(count + 1) && rides_.resize(ride_capacity_) &&
+                   a_.states_.resize(parts_.total + 1)
                ? 0
                : -1;
 }
 
+int Automaton::Builder::allocate_for_classes()
+{
+    Py_ssize_t width = a_.width_;
+    return seen_by_.allocate(width) && child_on_.resize(width) && distinct_.resize(width) ? 0
+                                                                                          : -1;
+}
+
 // The parts as classes, in one array: each depth reads one class of every
 // part still going on, which the parts' own objects, spread over the heap,
-// would serve one cache miss each.
+// would serve one cache miss each. The classes are numbered on the way.
 void Automaton::Builder::read_parts()
 {
+    CharClasses &classes = *a_.classes_;
     for (Py_ssize_t i = 0, at = 0; i < parts_.count; ++i) {
         order_[i] = static_cast<int32_t>(i);
         start_[i] = static_cast<int32_t>(at);
-        scan_str(parts_.items[i], [this, &at](auto *data, Py_ssize_t length) {
+        scan_str(parts_.items[i], [this, &classes, &at](auto *data, Py_ssize_t length) {
             for (Py_ssize_t j = 0; j < length; ++j) {
-                text_[at++] = a_.classes_->of(data[j]);
+                text_[at++] = classes.classify(data[j]);
             }
             return false;
         });
@@ -140,10 +150,17 @@ void Automaton::Builder::read_parts()
 
 int Automaton::Builder::run()
 {
-    if (allocate() < 0) {
+    if (allocate_for_parts() < 0) {
         return -1;
     }
     read_parts();
+    a_.width_ = a_.classes_->width();
+    // Row offsets stay below kSparse.
+    row_entries_ = std::min(row_entries_, kSparse - Py_ssize_t(a_.width_));
+    if (allocate_for_classes() < 0) {
+        return -1;
+    }
+    a_.states_[0] = State{0, 0, 0, 0, -1};
     // The root's row comes first: a scan starts at offset 0.
     if (reserve_rows(0, 1) < 0) {
         return -1;
@@ -256,8 +273,7 @@ void Automaton::Builder::make_children(int32_t state, Py_ssize_t begin, Py_ssize
     parent.child_count = distinct;
     for (int32_t k = 0; k < distinct; ++k) {
         child_on_[distinct_[k]] = states_;
-        a_.states_[states_].edge = distinct_[k];
-        a_.states_[states_++].row = -1;
+        a_.states_[states_++] = State{0, 0, 0, distinct_[k], -1};
     }
     for (Py_ssize_t place = begin; place < end; ++place) {
         int32_t part = order_[place];
@@ -479,15 +495,9 @@ void Automaton::Builder::finish_rows()
     }
 }
 
-int Automaton::build(const PartList &parts, const CharClasses &classes, Py_ssize_t row_entries)
+int Automaton::build(const PartList &parts, CharClasses &classes, Py_ssize_t row_entries)
 {
     classes_ = &classes;
-    width_ = classes.width();
-    if (!states_.allocate(parts.total + 1)) {
-        return -1;
-    }
-    // Row offsets stay below kSparse.
-    row_entries = std::min(row_entries, kSparse - Py_ssize_t(width_));
     return Builder(*this, parts, row_entries).run();
 }
 

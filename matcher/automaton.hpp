@@ -19,10 +19,11 @@ public:
     static constexpr Py_ssize_t kMaxTotal = Py_ssize_t(1) << 30;
 
     // Builds the automaton of `parts` (parts.total < kMaxTotal) with full
-    // rows of at most `row_entries` entries in all (the root's row always).
+    // rows of at most `row_entries` entries in all (the root's row always);
+    // `classes`, prepared for the parts, numbers their code points.
     // Returns 0, or -1 with MemoryError set. `parts` and `classes` must
     // outlive the automaton.
-    int build(const PartList &parts, const CharClasses &classes, Py_ssize_t row_entries);
+    int build(const PartList &parts, CharClasses &classes, Py_ssize_t row_entries);
     bool matches(PyObject *item) const;
 
 private:
@@ -48,7 +49,7 @@ private:
     int32_t scan_step(int32_t state, int32_t cls) const;
     template <typename Char> bool scan(const Char *data, Py_ssize_t length) const;
 
-    const CharClasses *classes_ = nullptr;
+    CharClasses *classes_ = nullptr; // numbered while the parts are read
     int32_t width_ = 0;
     Buffer<State> states_;
     // Rows of width_ entries. Once built, an entry is where the row of the

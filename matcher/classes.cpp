@@ -22,7 +22,7 @@ template <typename Visit> void each_char(const PartList &parts, Visit &&visit)
 
 } // namespace
 
-int CharClasses::build(const PartList &parts)
+int CharClasses::prepare(const PartList &parts)
 {
     // Which pages the parts use. The pages below 256 always have blocks, in
     // order, for one-byte text to index directly.
@@ -48,13 +48,6 @@ int CharClasses::build(const PartList &parts)
     if (!blocks_.allocate(static_cast<Py_ssize_t>(blocks) << kPageBits)) {
         return -1;
     }
-    width_ = 1;
-    each_char(parts, [this](Py_UCS4 c) {
-        int32_t &cls = blocks_[pages_of_[c >> kPageBits] + (c & kPageMask)];
-        if (cls == 0) {
-            cls = width_++;
-        }
-    });
     return 0;
 }
 

@@ -11,9 +11,20 @@ namespace tessavor::matcher {
 
 class CharClasses {
 public:
-    // Numbers the code points of the parts in order of first appearance.
-    // Returns 0, or -1 with MemoryError set.
-    int build(const PartList &parts);
+    // Makes room for the code points of the parts, none of them numbered
+    // yet. Returns 0, or -1 with MemoryError set.
+    int prepare(const PartList &parts);
+
+    // The class of a code point of the parts, given the next number on its
+    // first appearance.
+    int32_t classify(Py_UCS4 c)
+    {
+        int32_t &cls = blocks_[pages_of_[c >> kPageBits] + (c & kPageMask)];
+        if (cls == 0) {
+            cls = width_++;
+        }
+        return cls;
+    }
 
     // Classes in use, class 0 included.
     int32_t width() const { return width_; }
@@ -36,7 +47,7 @@ private:
     Buffer<int32_t> pages_of_; // per page up to the highest used: offset of its block
     Py_UCS4 pages_ = 0;
     Buffer<int32_t> blocks_;
-    int32_t width_ = 0;
+    int32_t width_ = 1;
 };
 
 } // namespace tessavor::matcher

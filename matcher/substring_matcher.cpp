@@ -148,7 +148,7 @@ SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text
         }
         return Built::kReady;
     }
-    if (classes_.build(parts_) < 0 || automaton_.build(parts_, classes_, rows) < 0) {
+    if (classes_.prepare(parts_) < 0 || automaton_.build(parts_, classes_, rows) < 0) {
         return Built::kFailed;
     }
     return Built::kReady;
