@@ -15,11 +15,11 @@ constexpr double kTriePoint = 15.0;   // one code point of a part into the autom
 constexpr double kRowEntry = 0.3;     // filling one entry of a full row
 constexpr double kAutomatonStep = 3.0; // one code point of an item
 
-// Full rows take at most 12 bytes per code point of the parts plus 8 MiB,
-// and no more than the text to come can use.
+// Full rows take at most 12 bytes per code point of the parts plus 8 MiB:
+// they serve the build (failure links found in one step) as well as the
+// scan.
 constexpr Py_ssize_t kRowEntriesFixed = Py_ssize_t(1) << 21;
 constexpr Py_ssize_t kRowEntriesPerPoint = 3;
-constexpr Py_ssize_t kRowEntriesPerText = 4;
 
 } // namespace
 
@@ -99,11 +99,9 @@ int SubstringMatcher::list_lengths()
     return 0;
 }
 
-Py_ssize_t SubstringMatcher::row_entries(Py_ssize_t text_length) const
+Py_ssize_t SubstringMatcher::row_entries() const
 {
-    Py_ssize_t by_parts = kRowEntriesFixed + kRowEntriesPerPoint * parts_.total;
-    Py_ssize_t by_text = kRowEntriesPerText * text_length;
-    return by_text < by_parts ? by_text : by_parts;
+    return kRowEntriesFixed + kRowEntriesPerPoint * parts_.total;
 }
 
 SubstringMatcher::Strategy SubstringMatcher::choose(Py_ssize_t text_length, Py_ssize_t rows) const
@@ -139,7 +137,7 @@ SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text
     if (list_lengths() < 0) {
         return Built::kFailed;
     }
-    Py_ssize_t rows = row_entries(text_length);
+    Py_ssize_t rows = row_entries();
     strategy_ = parts_.total >= Automaton::kMaxTotal ? Strategy::kWindows : choose(text_length, rows);
     if (strategy_ == Strategy::kWindows) {
         uint64_t key;

@@ -40,7 +40,7 @@ private:
 
     Collected collect(PyObject *parts);
     int list_lengths();
-    Py_ssize_t row_entries(Py_ssize_t text_length) const;
+    Py_ssize_t row_entries() const;
     Strategy choose(Py_ssize_t text_length, Py_ssize_t rows) const;
 
     Strategy strategy_ = Strategy::kNone;
