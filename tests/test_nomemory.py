@@ -110,6 +110,10 @@ WIDE_ITEMS = [f"{i:02}" + ONE_LENGTH[i * 7 % 800][i % 2:] + MANY_LENGTHS[i][1:] 
 BRANCHING = [a + b + c + "xyz"[:i % 4] + WIDE(i) for i, (a, b, c) in enumerate(
     (a, b, c) for a in "abcd" for b in "efgh" for c in "ijk\u0101")]
 BRANCHING_ITEMS = [f"{p[:3]}q{p}"[i % 3:] + "abe" for i, p in enumerate(BRANCHING)] + ["aei" * 9] * 8
+# Parts that go on alike for a stretch, part ways, and go on alike again: groups ride chains and
+# come back, with rows set aside for the chains.
+STRETCHES = [f"sq010_sh{i % 4:04}_{kind}_v{i:03}" for i in range(40) for kind in ("anim", "comp")]
+STRETCH_ITEMS = [f"x{p[:-1]}y" for p in STRETCHES[:30]] + [f"{p}!" for p in STRETCHES[::9]]
 SHORT = [f"k{i:03}" for i in range(300)]
 SHORT_ITEMS = [f"sh{i:04}_k{i * 7 % 1000:03}" for i in range(60)]
 
@@ -148,6 +152,8 @@ SCENARIOS.update({
         list(WIDE_ITEMS) + [('x',)], frozenset(MANY_LENGTHS)),
     'Filter automaton, branching': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         list(BRANCHING_ITEMS) + [('x',)], tuple(BRANCHING)),
+    'Filter automaton, stretches': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
+        list(STRETCH_ITEMS) + [('x',)], list(STRETCHES)),
     'StopIteration in Filter': lambda: lambda: p.Filter([StopIn()], [iter(())]),
     'Filter generator': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         (s for s in NAMES), Parts(['anim', 'comp'])),
@@ -218,7 +224,7 @@ def sweeps():
 SCENARIOS = ["get_tasks", "get_persons", "get_projects", "get_episodes", "get_sequences", "get_shots",
              "get_person_by_name", "get_project", "construction", "load_json", "Filter list", "Filter matcher",
              "Filter matcher set", "Filter window hashing", "Filter automaton, one length",
-             "Filter automaton, many lengths", "Filter automaton, branching",
+             "Filter automaton, many lengths", "Filter automaton, branching", "Filter automaton, stretches",
              "Filter generator", "StopIteration in Filter",
              "extra_keyword", "multiple_values", "count", "unexpected_keyword",
              "get_projects, no free list", "get_episodes, no free list"]
