@@ -100,8 +100,8 @@ private:
     Py_ssize_t ride_capacity_ = 0;
     Py_ssize_t going_on_ = 0, ended_ = 0;
     Py_ssize_t live_ = 0; // parts in order_
-    int32_t states_ = 1;        // the next number up
-    int32_t top_ = 0;           // the last number given to a chain
+    int32_t states_ = 1;  // the next number up
+    int32_t top_ = 0;     // the last number given to a chain
     bool rows_open_ = true;
 };
 
@@ -125,8 +125,7 @@ int Automaton::Builder::allocate_for_parts()
 int Automaton::Builder::allocate_for_classes()
 {
     Py_ssize_t width = a_.width_;
-    return seen_by_.allocate(width) && child_on_.resize(width) && distinct_.resize(width) ? 0
-                                                                                          : -1;
+    return seen_by_.allocate(width) && child_on_.resize(width) && distinct_.resize(width) ? 0 : -1;
 }
 
 // The parts as classes, in one array: each depth reads one class of every
@@ -198,8 +197,8 @@ int Automaton::Builder::run()
 void Automaton::Builder::open_depth(Py_ssize_t depth, Py_ssize_t at_depth)
 {
     Py_ssize_t entries = rows_used_ + at_depth * a_.width_;
-    bool worth = live_ >= kRowBranching * at_depth || entries <= kFewRowEntries ||
-                 a_.width_ <= kNarrowRow;
+    bool worth =
+        live_ >= kRowBranching * at_depth || entries <= kFewRowEntries || a_.width_ <= kNarrowRow;
     rows_open_ = depth == 0 || (rows_open_ && entries <= row_entries_ && worth);
 }
 
@@ -224,8 +223,7 @@ int Automaton::Builder::group(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth
 // state where it ends, which accepts); 0 when they part ways at once. Also
 // fills class_at_ with each part's class at `depth`. Reads a column at a
 // time, so that nothing past the stretch is read.
-int32_t Automaton::Builder::shared_stretch(Py_ssize_t begin, Py_ssize_t end,
-                                           Py_ssize_t depth)
+int32_t Automaton::Builder::shared_stretch(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth)
 {
     int32_t first = order_[begin];
     int32_t shortest = length_of(first);

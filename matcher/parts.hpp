@@ -65,7 +65,7 @@ struct PartList {
     Py_ssize_t count = 0;
     Py_ssize_t total = 0; // code points over all parts
     Py_ssize_t longest = 0;
-    bool wide = false; // some part has a code point from 256 up
+    bool wide = false;          // some part has a code point from 256 up
     Buffer<Py_ssize_t> lengths; // the distinct part lengths, ascending
     Py_ssize_t length_count = 0;
 };
@@ -73,23 +73,6 @@ struct PartList {
 inline Py_ssize_t part_length(PyObject *part)
 {
     return PyUnicode_GET_LENGTH(part);
-}
-
-inline Py_UCS4 part_char(PyObject *part, Py_ssize_t i)
-{
-    return PyUnicode_READ(PyUnicode_KIND(part), PyUnicode_DATA(part), i);
-}
-
-// Whether `part` holds exactly the `length` code points at `text`.
-template <typename Char, typename PartChar>
-bool same_chars(const PartChar *part, const Char *text, Py_ssize_t length)
-{
-    for (Py_ssize_t i = 0; i < length; ++i) {
-        if (static_cast<Py_UCS4>(part[i]) != static_cast<Py_UCS4>(text[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Calls `scan(const Char *data, Py_ssize_t length)` with the storage of
@@ -105,13 +88,6 @@ template <typename Scan> bool scan_str(PyObject *item, Scan &&scan)
     default:
         return scan(PyUnicode_4BYTE_DATA(item), length);
     }
-}
-
-template <typename Char> bool part_equals(PyObject *part, const Char *text, Py_ssize_t length)
-{
-    return scan_str(part, [text, length](auto *data, Py_ssize_t n) {
-        return n == length && same_chars(data, text, length);
-    });
 }
 
 // The smallest power of two that is at least `count` (and at least 2).

@@ -9,10 +9,10 @@ namespace {
 // Rough nanoseconds per unit of work of each way, measured with Filter on
 // random parts and items: building is paid once, scanning per code point of
 // the items.
-constexpr double kWindowPart = 25.0;  // one part into the hash set
-constexpr double kWindowStep = 2.0;   // one window of an item, per part length
-constexpr double kTriePoint = 15.0;   // one code point of a part into the automaton
-constexpr double kRowEntry = 0.3;     // filling one entry of a full row
+constexpr double kWindowPart = 25.0;   // one part into the hash set
+constexpr double kWindowStep = 2.0;    // one window of an item, per part length
+constexpr double kTriePoint = 15.0;    // one code point of a part into the automaton
+constexpr double kRowEntry = 0.3;      // filling one entry of a full row
 constexpr double kAutomatonStep = 3.0; // one code point of an item
 
 // Full rows take at most 12 bytes per code point of the parts plus 8 MiB:
@@ -138,7 +138,8 @@ SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text
         return Built::kFailed;
     }
     Py_ssize_t rows = row_entries();
-    strategy_ = parts_.total >= Automaton::kMaxTotal ? Strategy::kWindows : choose(text_length, rows);
+    strategy_ =
+        parts_.total >= Automaton::kMaxTotal ? Strategy::kWindows : choose(text_length, rows);
     if (strategy_ == Strategy::kWindows) {
         uint64_t key;
         if (!process_key(&key) || windows_.build(parts_, key) < 0) {

@@ -50,70 +50,99 @@ int WindowHash::build(const PartList &parts, uint64_t key)
 {
     parts_ = &parts;
     key_ = key;
-    Py_ssize_t capacity = power_of_two_at_least(parts.count + parts.count / 2);
+    // Each length's set has room for all the parts of that length, half as
+    // many again at least, so that there is always an empty slot to stop at.
+    Py_ssize_t of_length[kMaxLength + 1] = {};
+    for (Py_ssize_t i = 0; i < parts.count; ++i) {
+        ++of_length[part_length(parts.items[i])];
+    }
+    Py_ssize_t slots = 0;
+    for (Py_ssize_t k = 0; k < parts.length_count; ++k) {
+        Py_ssize_t count = of_length[parts.lengths[k]];
+        Py_ssize_t capacity = power_of_two_at_least(count + count / 2);
+        tables_[k] = Table{slots, capacity - 1, 64 - log2_of(capacity)};
+        slots += capacity;
+    }
     Py_ssize_t filter_bits = power_of_two_at_least(parts.count * 32 > 64 ? parts.count * 32 : 64);
-    if (!slots_.allocate(capacity) || !filter_.allocate(filter_bits / 64)) {
+    if (!slots_.resize(slots) || !filter_.allocate(filter_bits / 64)) {
         return -1;
     }
-    slot_shift_ = 64 - log2_of(capacity);
-    slot_mask_ = capacity - 1;
+    for (Py_ssize_t i = 0; i < slots; ++i) {
+        slots_[i] = kEmpty;
+    }
     filter_shift_ = 64 - log2_of(filter_bits);
     for (Py_ssize_t i = 0; i < parts.count; ++i) {
         PyObject *part = parts.items[i];
         Py_ssize_t length = part_length(part);
-        insert(packed(PyUnicode_1BYTE_DATA(part), length), static_cast<int32_t>(length),
-               static_cast<int32_t>(i));
+        Py_ssize_t k = 0;
+        while (parts.lengths[k] != length) {
+            ++k;
+        }
+        insert(tables_[k], packed(PyUnicode_1BYTE_DATA(part), length), length);
     }
     return 0;
 }
 
-// Adds one part unless an equal one is in already. The table has room for
-// every part, so there is always an empty slot to stop at.
-void WindowHash::insert(uint64_t value, int32_t length, int32_t part)
+// Adds one part's number unless it is in already.
+void WindowHash::insert(const Table &table, uint64_t value, Py_ssize_t length)
 {
     uint64_t key = mixed(value, length);
     uint64_t bit = key >> filter_shift_;
     filter_[static_cast<Py_ssize_t>(bit >> 6)] |= uint64_t(1) << (bit & 63);
-    for (Py_ssize_t slot = static_cast<Py_ssize_t>(key >> slot_shift_);;
-         slot = (slot + 1) & slot_mask_) {
-        Slot &entry = slots_[slot];
-        if (entry.length == 0) {
-            entry = Slot{value, length, part};
+    if (value == kEmpty) {
+        all_ones_ = true;
+        return;
+    }
+    for (Py_ssize_t slot = static_cast<Py_ssize_t>(key >> table.shift);;
+         slot = (slot + 1) & table.mask) {
+        uint64_t &entry = slots_[table.first + slot];
+        if (entry == kEmpty) {
+            entry = value;
             return;
         }
-        if (entry.packed == value && entry.length == length) {
+        if (entry == value) {
             return;
         }
     }
 }
 
 // Whether the window packed as `value` is a part. The filter bit is tested
-// inline, so that the common miss costs no call.
+// inline, so that the common miss costs no call. A window of wider text has
+// a part's number and is not the part when one of its code points is from
+// 256 up: packing is one-to-one below that.
 template <typename Char>
-inline bool WindowHash::holds(uint64_t value, Py_ssize_t length, const Char *window) const
+inline bool WindowHash::holds(const Table &table, uint64_t value, Py_ssize_t length,
+                              const Char *window) const
 {
     uint64_t key = mixed(value, length);
     uint64_t bit = key >> filter_shift_;
-    if (!((filter_[static_cast<Py_ssize_t>(bit >> 6)] >> (bit & 63)) & 1)) {
+    if (!((filter_[static_cast<Py_ssize_t>(bit >> 6)] >> (bit & 63)) & 1) ||
+        !in_table(table, key, value)) {
         return false;
     }
-    return in_slots(key, value, length, window);
+    if constexpr (sizeof(Char) > 1) {
+        for (Py_ssize_t i = 0; i < length; ++i) {
+            if (window[i] > 0xff) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
-// At most one part has the window's number and length; only in text wider
-// than a byte can the window differ from it, and then it is compared once.
-template <typename Char>
-bool WindowHash::in_slots(uint64_t key, uint64_t value, Py_ssize_t length,
-                          const Char *window) const
+bool WindowHash::in_table(const Table &table, uint64_t key, uint64_t value) const
 {
-    for (Py_ssize_t slot = static_cast<Py_ssize_t>(key >> slot_shift_);;
-         slot = (slot + 1) & slot_mask_) {
-        const Slot &entry = slots_[slot];
-        if (entry.length == 0) {
-            return false;
+    if (value == kEmpty) {
+        return all_ones_;
+    }
+    for (Py_ssize_t slot = static_cast<Py_ssize_t>(key >> table.shift);;
+         slot = (slot + 1) & table.mask) {
+        uint64_t entry = slots_[table.first + slot];
+        if (entry == value) {
+            return true;
         }
-        if (entry.packed == value && entry.length == length) {
-            return sizeof(Char) == 1 || part_equals(parts_->items[entry.part], window, length);
+        if (entry == kEmpty) {
+            return false;
         }
     }
 }
@@ -122,13 +151,14 @@ template <typename Char> bool WindowHash::scan(const Char *data, Py_ssize_t leng
 {
     for (Py_ssize_t k = 0; k < parts_->length_count; ++k) {
         Py_ssize_t width = parts_->lengths[k];
+        const Table &table = tables_[k];
         Py_ssize_t i = 0;
         if constexpr (sizeof(Char) == 1) {
             // One load per window while eight bytes remain; the windows after
             // that are shifted out of the item's last eight bytes.
             uint64_t mask = low_bytes(width);
             for (; i + 8 <= length; ++i) {
-                if (holds(load8(data + i) & mask, width, data + i)) {
+                if (holds(table, load8(data + i) & mask, width, data + i)) {
                     return true;
                 }
             }
@@ -136,14 +166,14 @@ template <typename Char> bool WindowHash::scan(const Char *data, Py_ssize_t leng
                 uint64_t last = load8(data + length - 8);
                 for (; i + width <= length; ++i) {
                     uint64_t value = (last >> (8 * (i + 8 - length))) & mask;
-                    if (holds(value, width, data + i)) {
+                    if (holds(table, value, width, data + i)) {
                         return true;
                     }
                 }
             }
         }
         for (; i + width <= length; ++i) {
-            if (holds(packed(data + i, width), width, data + i)) {
+            if (holds(table, packed(data + i, width), width, data + i)) {
                 return true;
             }
         }

@@ -1,11 +1,12 @@
 // Window hashing for parts of at most eight code points below 256: for each
 // distinct part length, every window of an item is packed into a 64-bit
 // number a byte per code point (for one-byte text, one load) and looked up
-// in a hash set of the parts. Packing is one-to-one for such parts, so a
-// window's lookup compares numbers, never code points, except in wider text
-// where it confirms the one part with its number. The set's hash is keyed
-// by the process's secret. A scan costs the item's length times the number
-// of distinct part lengths, at most eight, however many parts there are.
+// in that length's hash set of the parts' numbers. Packing is one-to-one for
+// such parts and windows, so a lookup compares numbers, never code points;
+// in wider text a window that has the number of a part is the part when its
+// code points are all below 256. The sets' hash is keyed by the process's
+// secret. A scan costs the item's length times the number of distinct part
+// lengths, at most eight, however many parts there are.
 #ifndef TESSAVOR_MATCHER_WINDOWS_HPP
 #define TESSAVOR_MATCHER_WINDOWS_HPP
 
@@ -26,24 +27,28 @@ public:
     bool matches(PyObject *item) const;
 
 private:
-    struct Slot {
-        uint64_t packed; // the part's code points, a byte each, the first lowest
-        int32_t length;  // 0 for an empty slot
-        int32_t part;    // index in the part list
+    // A length's set: open addressing over slots_[first, first + mask + 1).
+    struct Table {
+        Py_ssize_t first;
+        Py_ssize_t mask;
+        int shift;
     };
+    // Marks an empty slot. Only a part of eight U+00FF packs to it, which
+    // all_ones_ records instead.
+    static constexpr uint64_t kEmpty = ~uint64_t(0);
 
-    void insert(uint64_t packed, int32_t length, int32_t part);
+    void insert(const Table &table, uint64_t packed, Py_ssize_t length);
     uint64_t mixed(uint64_t packed, Py_ssize_t length) const;
-    template <typename Char> bool holds(uint64_t packed, Py_ssize_t length, const Char *window) const;
     template <typename Char>
-    bool in_slots(uint64_t key, uint64_t packed, Py_ssize_t length, const Char *window) const;
+    bool holds(const Table &table, uint64_t packed, Py_ssize_t length, const Char *window) const;
+    bool in_table(const Table &table, uint64_t key, uint64_t packed) const;
     template <typename Char> bool scan(const Char *data, Py_ssize_t length) const;
 
     const PartList *parts_ = nullptr;
     uint64_t key_ = 0;
-    Buffer<Slot> slots_;
-    int slot_shift_ = 0;
-    Py_ssize_t slot_mask_ = 0;
+    Table tables_[kMaxLength] = {}; // by the index of the length in parts_->lengths
+    Buffer<uint64_t> slots_;
+    bool all_ones_ = false;
     // One bit per hash prefix, set for the parts' hashes: most windows that
     // match no part are told apart here, in less memory than the slots.
     Buffer<uint64_t> filter_;
