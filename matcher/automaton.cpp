@@ -551,14 +551,19 @@ int32_t Automaton::scan_step(int32_t state, int32_t cls) const
     });
 }
 
-template <typename Char> bool Automaton::scan(const Char *data, Py_ssize_t length) const
+// The entry after code point `c` from `entry`.
+template <typename Char> inline int32_t Automaton::next(int32_t entry, Char c) const
 {
-    const int32_t *low = classes_->low();
-    const int32_t *rows = rows_.get();
-    int32_t entry = 0; // the root's row
-    for (Py_ssize_t i = 0; i < length; ++i) {
-        int32_t cls = sizeof(Char) == 1 ? low[data[i]] : classes_->of(data[i]);
-        entry = entry & kSparse ? scan_step(entry & ~kSparse, cls) : rows[entry + cls];
+    int32_t cls = sizeof(Char) == 1 ? classes_->low()[c] : classes_->of(c);
+    return entry & kSparse ? scan_step(entry & ~kSparse, cls) : rows_[entry + cls];
+}
+
+// Whether some part ends in data[i:length], the scan being at `entry`.
+template <typename Char>
+bool Automaton::scan(const Char *data, Py_ssize_t length, Py_ssize_t i, int32_t entry) const
+{
+    for (; i < length; ++i) {
+        entry = next(entry, data[i]);
         if (entry < 0) {
             return true;
         }
@@ -566,9 +571,27 @@ template <typename Char> bool Automaton::scan(const Char *data, Py_ssize_t lengt
     return false;
 }
 
+void Automaton::matches_two(const Py_UCS1 *a, Py_ssize_t a_length, const Py_UCS1 *b,
+                            Py_ssize_t b_length, bool found[2]) const
+{
+    int32_t at_a = 0, at_b = 0;
+    Py_ssize_t both = std::min(a_length, b_length), i = 0;
+    for (; i < both; ++i) {
+        at_a = next(at_a, a[i]);
+        at_b = next(at_b, b[i]);
+        if ((at_a | at_b) < 0) {
+            ++i;
+            break;
+        }
+    }
+    found[0] = at_a < 0 || scan(a, a_length, i, at_a);
+    found[1] = at_b < 0 || scan(b, b_length, i, at_b);
+}
+
 bool Automaton::matches(PyObject *item) const
 {
-    return scan_str(item, [this](auto *data, Py_ssize_t length) { return scan(data, length); });
+    return scan_str(item,
+                    [this](auto *data, Py_ssize_t length) { return scan(data, length, 0, 0); });
 }
 
 } // namespace tessavor::matcher

@@ -25,6 +25,10 @@ public:
     // outlive the automaton.
     int build(const PartList &parts, CharClasses &classes, Py_ssize_t row_entries);
     bool matches(PyObject *item) const;
+    // Whether some part occurs in each of two one-byte strs, scanned side by
+    // side: the steps of one do not wait for those of the other.
+    void matches_two(const Py_UCS1 *a, Py_ssize_t a_length, const Py_UCS1 *b, Py_ssize_t b_length,
+                     bool found[2]) const;
 
 private:
     class Builder;
@@ -47,7 +51,9 @@ private:
     int32_t find_child(int32_t state, int32_t cls) const;
     template <typename Encode> int32_t step(int32_t state, int32_t cls, Encode &&encode) const;
     int32_t scan_step(int32_t state, int32_t cls) const;
-    template <typename Char> bool scan(const Char *data, Py_ssize_t length) const;
+    template <typename Char> int32_t next(int32_t entry, Char c) const;
+    template <typename Char>
+    bool scan(const Char *data, Py_ssize_t length, Py_ssize_t i, int32_t entry) const;
 
     CharClasses *classes_ = nullptr; // numbered while the parts are read
     int32_t width_ = 0;

@@ -167,4 +167,16 @@ bool SubstringMatcher::matches(PyObject *item) const
     }
 }
 
+void SubstringMatcher::matches_two(PyObject *a, PyObject *b, bool found[2]) const
+{
+    if (strategy_ == Strategy::kAutomaton && PyUnicode_KIND(a) == PyUnicode_1BYTE_KIND &&
+        PyUnicode_KIND(b) == PyUnicode_1BYTE_KIND) {
+        automaton_.matches_two(PyUnicode_1BYTE_DATA(a), PyUnicode_GET_LENGTH(a),
+                               PyUnicode_1BYTE_DATA(b), PyUnicode_GET_LENGTH(b), found);
+        return;
+    }
+    found[0] = matches(a);
+    found[1] = matches(b);
+}
+
 } // namespace tessavor::matcher

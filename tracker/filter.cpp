@@ -129,7 +129,7 @@ Py_ssize_t match_leading_strs(const MethodSpec &method, PyObject *result, PyObje
         break;
     }
     Py_ssize_t i = 0;
-    for (; i < count; ++i) {
+    while (i < count) {
         PyObject *item = sequence_item(string, i);
         if (!PyUnicode_CheckExact(item)) {
             break;
@@ -138,9 +138,21 @@ Py_ssize_t match_leading_strs(const MethodSpec &method, PyObject *result, PyObje
             PyErr_Clear(); // the general path meets the same error and reports it
             break;
         }
-        if (matcher.matches(item) && PyList_Append(result, item) < 0) {
-            return fail_status(method.traceback_name, line_of(method, kWalkLine));
+        // Two items at a time where the next is a ready exact str too.
+        PyObject *next = i + 1 < count ? sequence_item(string, i + 1) : nullptr;
+        bool pair = next != nullptr && PyUnicode_CheckExact(next) && PyUnicode_IS_READY(next);
+        bool found[2] = {false, false};
+        if (pair) {
+            matcher.matches_two(item, next, found);
+        } else {
+            found[0] = matcher.matches(item);
         }
+        for (int k = 0; k < (pair ? 2 : 1); ++k) {
+            if (found[k] && PyList_Append(result, sequence_item(string, i + k)) < 0) {
+                return fail_status(method.traceback_name, line_of(method, kWalkLine));
+            }
+        }
+        i += pair ? 2 : 1;
     }
     return i;
 }
