@@ -187,3 +187,14 @@ def test_answers_do_not_depend_on_the_process_key(tmp_path):
         env = dict(os.environ, PYTHONHASHSEED=seed)
         proc = run_python(f"PATH = {str(path)!r}\n" + KEYED, env=env)
         assert json.loads(proc.stdout) == expected, seed
+
+
+def test_chains_set_aside_rows_that_closing_rows_give_up(Prod):
+    """Thousands of parts that part ways after three code points and go on alone: the chains they
+    start while rows are open get rows set aside, which the next depth, where rows close, gives up.
+    Items hold whole parts, parts but their last code point, and a part's tail after a prefix."""
+    rng = random.Random(23)
+    alphabet = "abcdefghijklmnopqrstuvwxyz0123456789"
+    parts = ["".join(rng.choice(alphabet) for _ in range(rng.randrange(30, 50))) for _ in range(3000)]
+    items = [f"x{p}y" for p in parts[:20]] + [p[:-1] for p in parts[20:40]] + [p[:3] + p[4:] for p in parts[40:60]]
+    assert check(Prod, items, parts) == items[:20]

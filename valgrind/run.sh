@@ -18,7 +18,7 @@ shift $(($# > 0 ? 1 : 0))
 tests=("$@")
 if [[ ${#tests[@]} -eq 0 ]]; then
     tests=()
-    for name in binding class construction credentials fast_paths filter listings hostile_files; do
+    for name in binding class construction credentials fast_paths filter matcher listings hostile_files; do
         tests+=("$root/tests/test_$name.py")
     done
 fi
