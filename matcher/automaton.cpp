@@ -403,7 +403,9 @@ int Automaton::Builder::fill_row(int32_t state)
     if (state == 0) {
         memset(row, 0, sizeof(int32_t) * width);
     } else {
-        memcpy(row, a_.rows_.get() + a_.states_[filled.fail].row, sizeof(int32_t) * width);
+        // memmove, not memcpy: the manylinux wheel may use no glibc symbol
+        // newer than 2.5, and memcpy's is 2.14 (the rows do not overlap).
+        memmove(row, a_.rows_.get() + a_.states_[filled.fail].row, sizeof(int32_t) * width);
     }
     for (int32_t child = filled.first_child; child < filled.first_child + filled.child_count;
          ++child) {
