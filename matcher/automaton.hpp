@@ -1,10 +1,11 @@
 // Aho-Corasick over character classes. The trie is built a depth at a time
-// without hashing, so no list of parts can slow it down; its states are
-// numbered by depth. The shallowest states, where a scan spends nearly all
-// of its time, get full rows (one load per code point); deeper ones keep
-// their children sorted by class and follow failure links. Time is linear in
-// the parts and in the text, memory a few words per code point of the parts
-// plus the rows, whose number the caller bounds.
+// without hashing, so no list of parts can slow it down; where parts go on
+// alike, their states are made at once as a chain. The shallow states, where
+// a scan spends nearly all of its time, get full rows (one load per code
+// point) while the trie branches; deeper ones keep their children sorted by
+// class and follow failure links. Time is linear in the parts and in the
+// text, memory a few words per code point of the parts plus the rows, whose
+// number the caller bounds.
 #ifndef TESSAVOR_MATCHER_AUTOMATON_HPP
 #define TESSAVOR_MATCHER_AUTOMATON_HPP
 
