@@ -104,16 +104,22 @@ Py_ssize_t SubstringMatcher::row_entries() const
     return kRowEntriesFixed + kRowEntriesPerPoint * parts_.total;
 }
 
-SubstringMatcher::Strategy SubstringMatcher::choose(Py_ssize_t text_length, Py_ssize_t rows) const
+// The cheaper way that serves the parts, or kNone when neither does (the
+// automaton numbers its states in 32 bits).
+SubstringMatcher::Strategy SubstringMatcher::choose(Py_ssize_t text_length) const
 {
+    bool automaton_serves = parts_.total < Automaton::kMaxTotal;
     if (!WindowHash::serves(parts_)) {
-        return Strategy::kAutomaton;
+        return automaton_serves ? Strategy::kAutomaton : Strategy::kNone;
+    }
+    if (!automaton_serves) {
+        return Strategy::kWindows;
     }
     double text = static_cast<double>(text_length);
     double windows = kWindowPart * static_cast<double>(parts_.count) +
                      kWindowStep * static_cast<double>(parts_.length_count) * text;
     double automaton = kTriePoint * static_cast<double>(parts_.total) +
-                       kRowEntry * static_cast<double>(rows) + kAutomatonStep * text;
+                       kRowEntry * static_cast<double>(row_entries()) + kAutomatonStep * text;
     return automaton < windows ? Strategy::kAutomaton : Strategy::kWindows;
 }
 
@@ -131,26 +137,25 @@ SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text
     case Collected::kNonEmpty:
         break;
     }
-    if (parts_.total >= Automaton::kMaxTotal && !WindowHash::serves(parts_)) {
+    // Only window hashing, and its cost estimate, go by the part lengths.
+    if (WindowHash::serves(parts_) && list_lengths() < 0) {
+        return Built::kFailed;
+    }
+    strategy_ = choose(text_length);
+    switch (strategy_) {
+    case Strategy::kWindows: {
+        uint64_t key;
+        return process_key(&key) && windows_.build(parts_, key) == 0 ? Built::kReady
+                                                                     : Built::kFailed;
+    }
+    case Strategy::kAutomaton:
+        return classes_.prepare(parts_) == 0 &&
+                       automaton_.build(parts_, classes_, row_entries()) == 0
+                   ? Built::kReady
+                   : Built::kFailed;
+    default:
         return Built::kDeclined;
     }
-    if (list_lengths() < 0) {
-        return Built::kFailed;
-    }
-    Py_ssize_t rows = row_entries();
-    strategy_ =
-        parts_.total >= Automaton::kMaxTotal ? Strategy::kWindows : choose(text_length, rows);
-    if (strategy_ == Strategy::kWindows) {
-        uint64_t key;
-        if (!process_key(&key) || windows_.build(parts_, key) < 0) {
-            return Built::kFailed;
-        }
-        return Built::kReady;
-    }
-    if (classes_.prepare(parts_) < 0 || automaton_.build(parts_, classes_, rows) < 0) {
-        return Built::kFailed;
-    }
-    return Built::kReady;
 }
 
 bool SubstringMatcher::matches(PyObject *item) const

@@ -44,7 +44,7 @@ private:
     Collected collect(PyObject *parts);
     int list_lengths();
     Py_ssize_t row_entries() const;
-    Strategy choose(Py_ssize_t text_length, Py_ssize_t rows) const;
+    Strategy choose(Py_ssize_t text_length) const;
 
     Strategy strategy_ = Strategy::kNone;
     PartList parts_;
