@@ -160,7 +160,9 @@ int Automaton::Builder::run()
         return -1;
     }
     a_.states_[0] = State{0, 0, 0, 0, -1};
-    // The root's row comes first: a scan starts at offset 0.
+    // The root's row comes first: a scan starts at offset 0. Where not even
+    // one row fits the bound, nothing is set aside, and fill_row() gives the
+    // root offset 0 all the same.
     if (reserve_rows(0, 1) < 0) {
         return -1;
     }
@@ -236,9 +238,6 @@ int32_t Automaton::Builder::shared_stretch(Py_ssize_t begin, Py_ssize_t end, Py_
     }
     if (!alike) {
         return 0;
-    }
-    if (end - begin == 1) {
-        return shortest - static_cast<int32_t>(depth); // a lone part: the rest of it
     }
     int32_t stretch = 1;
     for (Py_ssize_t column = depth + 1; column < shortest; ++column, ++stretch) {
@@ -322,7 +321,7 @@ int Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t e
 int Automaton::Builder::reserve_rows(int32_t first, int32_t count)
 {
     Py_ssize_t entries = static_cast<Py_ssize_t>(count) * a_.width_;
-    if (first != 0 && (!rows_open_ || rows_used_ + entries > row_entries_)) {
+    if (!rows_open_ || rows_used_ + entries > row_entries_) {
         return 0;
     }
     if (make_room(entries) < 0) {
