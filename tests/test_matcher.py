@@ -198,3 +198,13 @@ def test_chains_set_aside_rows_that_closing_rows_give_up(Prod):
     parts = ["".join(rng.choice(alphabet) for _ in range(rng.randrange(30, 50))) for _ in range(3000)]
     items = [f"x{p}y" for p in parts[:20]] + [p[:-1] for p in parts[20:40]] + [p[:3] + p[4:] for p in parts[40:60]]
     assert check(Prod, items, parts) == items[:20]
+
+
+def test_a_state_without_a_row_finds_no_child_past_its_own(Prod):
+    """A thousand one-character parts of wide code points make rows too wide to give below the root;
+    "a" then has nine children, searched by halving, and the state numbered right after them ("bd")
+    is on a class above theirs. "adz" must not step into it and find "bdz"."""
+    fillers = [chr(0x4E00 + i) for i in range(1000)]
+    parts = [f"a{c}z" for c in "cfghijklm"] + ["bdz", "bey"] + fillers
+    items = ["adz", "xadzx", "bdy", "aez", "acz", "bdz", "beyond", "ad" * 5, "ab", "bd"]
+    assert check(Prod, items, parts) == ["acz", "bdz", "beyond"]
