@@ -2,7 +2,7 @@
 
 The counting runs in a fresh interpreter (alone: `python tests/test_leaks.py rows|exit|own`
 prints what it measured) whose main thread is its only thread: no server, connection pool or
-earlier test can allocate while it counts. After a warm-up round, each of ROUNDS rounds makes
+earlier test can allocate while it counts. After WARM_UP calls, each of ROUNDS rounds makes
 CALLS calls; a leak is growth in every round, of the traced memory by at least a byte per call
 or of some watched object's reference count. Memory that a warm-up or a one-off resize leaves
 behind lands in one round, never in all of them, while one small object kept per call lands in
@@ -21,13 +21,17 @@ import pytest
 
 from conftest import run_python
 
-ROUNDS, CALLS = 5, 100
+ROUNDS, CALLS = 8, 100
+# Calls before the counting starts. The interpreter's own caches settle over the first several
+# hundred calls of a row (3.12's file opening and json parsing allocate a few kilobytes in bursts
+# then, at hash-seed-dependent times), which a short warm-up would leave in every round.
+WARM_UP = 10 * CALLS
 
 
 def measure(operation, watched):
     """Per round: bytes of traced memory gained, and references gained by the watched objects."""
     watched = [w for w in watched if w is not None]  # None's count follows everything the interpreter does
-    for _ in range(CALLS):
+    for _ in range(WARM_UP):
         operation()
     gc.collect()
     tracemalloc.start()
@@ -213,18 +217,20 @@ def measure_exit_rows():
 
 def measure_own_leaks():
     """Leaks made on purpose, which the measure must see, and growth in one round only, which it must not."""
-    kept, watched, count = [], object(), [0]
+    kept, watched = [], object()
 
-    def counted(keep):
+    def counted(keep):  # keep(n): how many floats the n-th call of this operation keeps
+        count = [0]
+
         def operation():
             count[0] += 1
-            keep(count[0]) and kept.append(float(count[0]))
+            kept.extend(float(count[0] + i) for i in range(keep(count[0])))
         return operation
 
-    return {"reference": measure(lambda: kept.append(watched), [watched]),
-            "small object": measure(counted(lambda n: True), []),
+    return {"reference": measure(lambda: kept.append((watched,)), [watched]),
+            "small object": measure(counted(lambda n: 1), []),
             "every other call": measure(counted(lambda n: n % 2), []),
-            "once": measure(counted(lambda n: n == 4 * CALLS), [])}  # a cache filled in the second round
+            "once": measure(counted(lambda n: CALLS * (n == WARM_UP + 3 * CALLS)), [])}  # a cache filled in the second round
 
 
 def child(mode):
