@@ -7,8 +7,10 @@ namespace tessavor::matcher {
 
 namespace {
 
-// Marks a row entry whose state has no row: the rest is its number.
+// Marks a row entry whose state has no row: the rest is its number, with
+// kRun where the state has a run.
 constexpr int32_t kSparse = int32_t(1) << 30;
+constexpr int32_t kRun = int32_t(1) << 29;
 // Up to this many children are searched one by one, more by halving.
 constexpr int32_t kLinearChildren = 8;
 // A depth gets full rows while its states carry at least this many parts
@@ -19,6 +21,12 @@ constexpr int32_t kLinearChildren = 8;
 constexpr Py_ssize_t kRowBranching = 2;
 constexpr Py_ssize_t kFewRowEntries = Py_ssize_t(1) << 17;
 constexpr int32_t kNarrowRow = 5;
+// A scan compares the text with a chain from a state that has at least
+// kRunBehind chain states before it and kRunAhead after it. Text rarely
+// gets that deep into a chain by chance, so a scan that leaves the chain at
+// once seldom pays for the comparison's start.
+constexpr int32_t kRunBehind = 16;
+constexpr int32_t kRunAhead = 16;
 
 // A state number, or a class, from its possibly complemented form.
 inline int32_t plain(int32_t value)
@@ -51,16 +59,18 @@ public:
     int run();
 
 private:
-    // A group riding a chain: the state it has reached, the chain's last
-    // state, and its parts, linked through next_part_.
+    // A group riding a chain: the state it has reached, the chain's first
+    // and last states, and its parts, linked through next_part_.
     struct Ride {
         int32_t state;
+        int32_t first;
         int32_t last;
         int32_t first_part;
     };
 
     int allocate_for_parts();
     int allocate_for_classes();
+    void list_bytes();
     void read_parts();
     void open_depth(Py_ssize_t depth, Py_ssize_t at_depth);
     int group(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth);
@@ -75,6 +85,8 @@ private:
     int fill_row(int32_t state);
     int follow_rides();
     void regroup(int32_t first_new);
+    void set_runs(State *chain, int32_t length) const;
+    void end_runs(const Ride &ride);
     void finish_rows();
 
     int32_t length_of(int32_t part) const { return start_[part + 1] - start_[part]; }
@@ -94,6 +106,7 @@ private:
     Buffer<int32_t> child_on_;           // per class: that state's child on it
     Buffer<int32_t> distinct_;           // one group's distinct classes
     Buffer<int32_t> counts_;             // per new state, for regroup()
+    Buffer<int32_t> byte_of_;            // per class: its one-byte code point, or -1
     // Rides going on from the front; from ended_ to the back, rides that
     // ended this depth, whose parts go on as groups at the next.
     Buffer<Ride> rides_;
@@ -117,7 +130,8 @@ int Automaton::Builder::allocate_for_parts()
                    next_part_.resize(count) && text_.resize(parts_.total) &&
                    start_.resize(count + 1) && class_at_.resize(count) &&
                    counts_.resize(count + 1) && rides_.resize(ride_capacity_) &&
-                   a_.states_.resize(parts_.total + 1)
+                   a_.states_.resize(parts_.total + 1) && a_.run_.resize(parts_.total + 1) &&
+                   a_.byte_.resize(parts_.total + 1)
                ? 0
                : -1;
 }
@@ -125,7 +139,21 @@ int Automaton::Builder::allocate_for_parts()
 int Automaton::Builder::allocate_for_classes()
 {
     Py_ssize_t width = a_.width_;
-    return seen_by_.allocate(width) && child_on_.resize(width) && distinct_.resize(width) ? 0 : -1;
+    return seen_by_.allocate(width) && child_on_.resize(width) && distinct_.resize(width) &&
+                   byte_of_.resize(width)
+               ? 0
+               : -1;
+}
+
+void Automaton::Builder::list_bytes()
+{
+    std::fill(byte_of_.get(), byte_of_.get() + a_.width_, -1);
+    const int32_t *low = a_.classes_->low();
+    for (int32_t c = 0; c < 256; ++c) {
+        if (low[c] > 0) {
+            byte_of_[low[c]] = c;
+        }
+    }
 }
 
 // The parts as classes, in one array: each depth reads one class of every
@@ -134,13 +162,25 @@ int Automaton::Builder::allocate_for_classes()
 void Automaton::Builder::read_parts()
 {
     CharClasses &classes = *a_.classes_;
+    int32_t low[256] = {}; // the classes of one-byte code points met so far: one load, not two
+    auto classify = [&classes, &low](Py_UCS4 c) {
+        if (c >= 256) {
+            return classes.classify(c);
+        }
+        if (low[c] == 0) {
+            low[c] = classes.classify(c);
+        }
+        return low[c];
+    };
     for (Py_ssize_t i = 0, at = 0; i < parts_.count; ++i) {
         order_[i] = static_cast<int32_t>(i);
         start_[i] = static_cast<int32_t>(at);
-        scan_str(parts_.items[i], [this, &classes, &at](auto *data, Py_ssize_t length) {
+        scan_str(parts_.items[i], [this, &classify, &at](auto *data, Py_ssize_t length) {
+            int32_t *out = text_.get() + at;
             for (Py_ssize_t j = 0; j < length; ++j) {
-                text_[at++] = classes.classify(data[j]);
+                out[j] = classify(data[j]);
             }
+            at += length;
             return false;
         });
         start_[i + 1] = static_cast<int32_t>(at);
@@ -154,11 +194,12 @@ int Automaton::Builder::run()
     }
     read_parts();
     a_.width_ = a_.classes_->width();
-    // Row offsets stay below kSparse.
-    row_entries_ = std::min(row_entries_, kSparse - Py_ssize_t(a_.width_));
+    // Row offsets stay below kRun.
+    row_entries_ = std::min(row_entries_, kRun - Py_ssize_t(a_.width_));
     if (allocate_for_classes() < 0) {
         return -1;
     }
+    list_bytes();
     a_.states_[0] = State{0, 0, 0, 0, -1};
     // The root's row comes first: a scan starts at offset 0. Where not even
     // one row fits the bound, nothing is set aside, and fill_row() gives the
@@ -223,8 +264,11 @@ int Automaton::Builder::group(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth
 // How many code points from `depth` on all the parts of the group share,
 // up to the first end of one of them (counted in: the chain stops at the
 // state where it ends, which accepts); 0 when they part ways at once. Also
-// fills class_at_ with each part's class at `depth`. Reads a column at a
-// time, so that nothing past the stretch is read.
+// fills class_at_ with each part's class at `depth`. Past the first column
+// every part is compared with the first a block at a time, each block
+// twice as wide as the one before, so that what is read past the stretch
+// is at most the stretch again: long stretches are read part by part,
+// where the memory runs in order, and short ones barely past their end.
 int32_t Automaton::Builder::shared_stretch(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth)
 {
     int32_t first = order_[begin];
@@ -239,16 +283,28 @@ int32_t Automaton::Builder::shared_stretch(Py_ssize_t begin, Py_ssize_t end, Py_
     if (!alike) {
         return 0;
     }
+    int32_t most = shortest - static_cast<int32_t>(depth);
+    const int32_t *lead = text_.get() + start_[first] + depth;
     int32_t stretch = 1;
-    for (Py_ssize_t column = depth + 1; column < shortest; ++column, ++stretch) {
-        int32_t cls = class_of(first, column);
-        for (Py_ssize_t place = begin + 1; place < end; ++place) {
-            if (class_of(order_[place], column) != cls) {
-                return stretch;
+    for (int32_t width = 1; stretch < most; width *= 2) {
+        int32_t block = std::min(width, most - stretch);
+        for (Py_ssize_t place = begin + 1; place < end && block > 0; ++place) {
+            const int32_t *other = text_.get() + start_[order_[place]] + depth + stretch;
+            if (memcmp(other, lead + stretch, sizeof(int32_t) * block) == 0) {
+                continue;
             }
+            int32_t same = 0;
+            while (other[same] == lead[stretch + same]) {
+                ++same;
+            }
+            block = same; // the parts after this one are compared up to here
+        }
+        stretch += block;
+        if (block < width) {
+            break; // some part parted ways within the block
         }
     }
-    return stretch; // up to the end of the shortest part
+    return std::min(stretch, most); // up to the end of the shortest part
 }
 
 // Numbers the children of `state` for the distinct classes of a group, and
@@ -298,7 +354,7 @@ int Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t e
     }
     State &last = chain[length - 1];
     last.child_count = 0;
-    Ride ride{top_, top_ + length - 1, first};
+    Ride ride{top_, top_, top_ + length - 1, first};
     for (Py_ssize_t place = begin; place < end; ++place) {
         int32_t part = order_[place];
         at_[part] = ride.state;
@@ -307,11 +363,57 @@ int Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t e
             last.edge = ~last.edge; // a part ends at the chain's end
         }
     }
+    set_runs(chain, length);
     State &parent = a_.states_[state];
     parent.first_child = top_;
     parent.child_count = 1;
     rides_[going_on_++] = ride;
     return reserve_rows(top_, length);
+}
+
+// The one-byte code points of a chain's edges, and its states' runs: a
+// state kRunBehind links or more into a stretch of one-byte edges, with
+// kRunAhead or more of them after it, runs to the stretch's end. A run
+// stops at a state that accepts too: at the chain's end here, and earlier
+// where end_runs() finds one.
+void Automaton::Builder::set_runs(State *chain, int32_t length) const
+{
+    if (length <= kRunBehind + kRunAhead) {
+        return; // too short for any
+    }
+    Py_ssize_t first = chain - a_.states_.get();
+    Py_UCS1 *bytes = a_.byte_.get() + first;
+    int32_t *runs = a_.run_.get() + first;
+    for (int32_t k = 0; k < length; ++k) {
+        bytes[k] = static_cast<Py_UCS1>(byte_of_[plain(chain[k].edge)] & 0xFF);
+    }
+    auto one_byte = [this, chain](int32_t k) { return byte_of_[plain(chain[k].edge)] >= 0; };
+    runs[length - 1] = 0;
+    for (int32_t k = length - 2, ahead = 0; k >= 0; --k) {
+        ahead = one_byte(k + 1) ? ahead + 1 : 0;
+        runs[k] = ahead;
+    }
+    for (int32_t k = 0, behind = 0; k < length; ++k) {
+        behind = k > 0 && one_byte(k) ? behind + 1 : 0;
+        if (behind < kRunBehind || runs[k] < kRunAhead) {
+            runs[k] = 0;
+        } else {
+            chain[k].child_count = ~1; // one child all the same
+        }
+    }
+}
+
+// A ride stops at a state that accepts (through its failure link): the
+// runs before it in its chain end there, and the states after it are
+// never reached.
+void Automaton::Builder::end_runs(const Ride &ride)
+{
+    if (ride.last - ride.first < kRunBehind + kRunAhead || ride.state == ride.last) {
+        return; // no runs, or they end at the last state already
+    }
+    for (int32_t state = ride.first; state < ride.state; ++state) {
+        a_.run_[state] = std::min(a_.run_[state], ride.state - state);
+    }
 }
 
 // Sets rows aside for the `count` states of a chain from `first`, one after
@@ -367,7 +469,7 @@ void Automaton::Builder::link_children(int32_t state)
         return; // children of the root link to the root, as zeroed
     }
     const State &parent = a_.states_[state];
-    for (int32_t child = parent.first_child; child < parent.first_child + parent.child_count;
+    for (int32_t child = parent.first_child; child < parent.first_child + plain(parent.child_count);
          ++child) {
         State &made = a_.states_[child];
         int32_t entry = a_.step(parent.fail, plain(made.edge), [](int32_t reached, bool accepts) {
@@ -406,7 +508,7 @@ int Automaton::Builder::fill_row(int32_t state)
         // newer than 2.5, and memcpy's is 2.14 (the rows do not overlap).
         memmove(row, a_.rows_.get() + a_.states_[filled.fail].row, sizeof(int32_t) * width);
     }
-    for (int32_t child = filled.first_child; child < filled.first_child + filled.child_count;
+    for (int32_t child = filled.first_child; child < filled.first_child + plain(filled.child_count);
          ++child) {
         int32_t edge = a_.states_[child].edge;
         row[plain(edge)] = edge < 0 ? ~child : child;
@@ -423,6 +525,7 @@ int Automaton::Builder::follow_rides()
     for (Py_ssize_t k = 0; k < going_on_; ++k) {
         Ride ride = rides_[k];
         if (a_.states_[ride.state].edge < 0) {
+            end_runs(ride);
             continue; // it accepts (through its failure link): the parts stop here
         }
         if (finish_state(ride.state) < 0) {
@@ -430,6 +533,7 @@ int Automaton::Builder::follow_rides()
         }
         ride.state += 1;
         if (a_.states_[ride.state].edge < 0) {
+            end_runs(ride);
             continue;
         }
         if (ride.state != ride.last) {
@@ -485,12 +589,7 @@ void Automaton::Builder::finish_rows()
     int32_t *rows = a_.rows_.get();
     for (Py_ssize_t i = 0; i < rows_used_; ++i) {
         int32_t entry = rows[i];
-        if (entry < 0) {
-            rows[i] = -1;
-        } else {
-            int32_t row = a_.states_[entry].row;
-            rows[i] = row >= 0 ? row : (kSparse | entry);
-        }
+        rows[i] = entry < 0 ? -1 : a_.entry_of(entry);
     }
 }
 
@@ -502,7 +601,7 @@ int Automaton::build(const PartList &parts, CharClasses &classes, Py_ssize_t row
 
 int32_t Automaton::find_child(int32_t state, int32_t cls) const
 {
-    int32_t first = states_[state].first_child, count = states_[state].child_count;
+    int32_t first = states_[state].first_child, count = plain(states_[state].child_count);
     const State *children = states_.get() + first;
     if (count <= kLinearChildren) {
         for (int32_t k = 0; k < count; ++k) {
@@ -541,35 +640,92 @@ int32_t Automaton::step(int32_t state, int32_t cls, Encode &&encode) const
     return rows_[states_[state].row + cls];
 }
 
+// The entry of a state reached that does not accept: where its row
+// begins, or kSparse and its number when it has none, or kSparse, kRun
+// and its number when it has a run.
+int32_t Automaton::entry_of(int32_t state) const
+{
+    const State &reached = states_[state];
+    if (reached.child_count < 0) {
+        return kSparse | kRun | state;
+    }
+    return reached.row >= 0 ? reached.row : (kSparse | state);
+}
+
 int32_t Automaton::scan_step(int32_t state, int32_t cls) const
 {
     if (cls == 0) {
         return 0; // a code point in no part leads back to the root, whose row is first
     }
-    return step(state, cls, [this](int32_t reached, bool accepts) {
-        int32_t row = states_[reached].row;
-        return accepts ? -1 : (row >= 0 ? row : kSparse | reached);
-    });
+    return step(state, cls,
+                [this](int32_t reached, bool accepts) { return accepts ? -1 : entry_of(reached); });
 }
 
-// The entry after code point `c` from `entry`.
+template <typename Char> inline int32_t Automaton::class_of(Char c) const
+{
+    return sizeof(Char) == 1 ? classes_->low()[c] : classes_->of(c);
+}
+
+// How many of the `most` code points of `text` agree with the run after
+// `state`.
+Py_ssize_t Automaton::along_run(int32_t state, const Py_UCS1 *text, Py_ssize_t most) const
+{
+    const Py_UCS1 *along = byte_.get() + state + 1;
+    Py_ssize_t same = 0;
+    // Eight code points at a time while they agree, then one at a time.
+    for (uint64_t x, y; same + 8 <= most; same += 8) {
+        memcpy(&x, text + same, 8);
+        memcpy(&y, along + same, 8);
+        if (x != y) {
+            break;
+        }
+    }
+    while (same < most && text[same] == along[same]) {
+        ++same;
+    }
+    return same;
+}
+
+// The entry after code point `c` from `entry`. From a state with a run it
+// is the usual step, the run left aside.
 template <typename Char> inline int32_t Automaton::next(int32_t entry, Char c) const
 {
-    int32_t cls = sizeof(Char) == 1 ? classes_->low()[c] : classes_->of(c);
-    return entry & kSparse ? scan_step(entry & ~kSparse, cls) : rows_[entry + cls];
+    int32_t cls = class_of(c);
+    return entry & kSparse ? scan_step(entry & ~(kSparse | kRun), cls) : rows_[entry + cls];
+}
+
+// From an entry with kRun, along its state's run as far as data[i:length]
+// goes with it: moves i past the code points that agree, and returns -1
+// when it reaches a state that accepts, else the entry of the state
+// reached without kRun, for the usual step from it.
+int32_t Automaton::along(int32_t entry, const Py_UCS1 *data, Py_ssize_t &i, Py_ssize_t length) const
+{
+    int32_t state = entry & ~(kSparse | kRun);
+    Py_ssize_t same = along_run(state, data + i, std::min<Py_ssize_t>(run_[state], length - i));
+    state += static_cast<int32_t>(same);
+    i += same;
+    return states_[state].edge < 0 ? -1 : kSparse | state;
 }
 
 // Whether some part ends in data[i:length], the scan being at `entry`.
+// Only one-byte text goes along runs: entries with kRun stop the loop for
+// that, as those below 0 do for a match.
 template <typename Char>
 bool Automaton::scan(const Char *data, Py_ssize_t length, Py_ssize_t i, int32_t entry) const
 {
-    for (; i < length; ++i) {
-        entry = next(entry, data[i]);
-        if (entry < 0) {
-            return true;
+    constexpr int32_t stop = sizeof(Char) == 1 ? (INT32_MIN | kRun) : INT32_MIN;
+    if constexpr (sizeof(Char) == 1) {
+        entry = entry & kRun ? along(entry, data, i, length) : entry;
+    }
+    while (entry >= 0 && i < length) {
+        entry = next(entry, data[i++]);
+        if constexpr (sizeof(Char) == 1) {
+            if ((entry & stop) == kRun) {
+                entry = along(entry, data, i, length);
+            }
         }
     }
-    return false;
+    return entry < 0;
 }
 
 void Automaton::matches_two(const Py_UCS1 *a, Py_ssize_t a_length, const Py_UCS1 *b,
@@ -580,9 +736,9 @@ void Automaton::matches_two(const Py_UCS1 *a, Py_ssize_t a_length, const Py_UCS1
     for (; i < both; ++i) {
         at_a = next(at_a, a[i]);
         at_b = next(at_b, b[i]);
-        if ((at_a | at_b) < 0) {
+        if ((at_a | at_b) & (INT32_MIN | kRun)) {
             ++i;
-            break;
+            break; // a match, or a run, which each scan goes along by itself
         }
     }
     found[0] = at_a < 0 || scan(a, a_length, i, at_a);

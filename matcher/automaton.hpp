@@ -3,9 +3,11 @@
 // alike, their states are made at once as a chain. The shallow states, where
 // a scan spends nearly all of its time, get full rows (one load per code
 // point) while the trie branches; deeper ones keep their children sorted by
-// class and follow failure links. Time is linear in the parts and in the
-// text, memory a few words per code point of the parts plus the rows, whose
-// number the caller bounds.
+// class and follow failure links. Deep in a long chain, a scan of one-byte
+// text compares the text with the chain's code points, eight at a time,
+// instead of stepping. Time is linear in the parts and in the text, memory
+// a few words per code point of the parts plus the rows, whose number the
+// caller bounds.
 #ifndef TESSAVOR_MATCHER_AUTOMATON_HPP
 #define TESSAVOR_MATCHER_AUTOMATON_HPP
 
@@ -16,8 +18,8 @@ namespace tessavor::matcher {
 class Automaton {
 public:
     // The most code points the parts may hold: state numbers, and the
-    // entries of rows, are below 2^30.
-    static constexpr Py_ssize_t kMaxTotal = Py_ssize_t(1) << 30;
+    // entries of rows, are below 2^29.
+    static constexpr Py_ssize_t kMaxTotal = Py_ssize_t(1) << 29;
 
     // Builds the automaton of `parts` (parts.total < kMaxTotal) with full
     // rows of at most `row_entries` entries in all (the root's row always);
@@ -40,7 +42,8 @@ private:
     // into the state, complemented (negative) when the state accepts: some
     // part ends there, by itself or through the failure link. A scan stops
     // at such a state, so it has no children and no row. `row` is where the
-    // state's row starts in rows_, or -1.
+    // state's row starts in rows_, or -1. `child_count` is complemented
+    // for a state with a run (see run_).
     struct State {
         int32_t first_child;
         int32_t child_count;
@@ -51,8 +54,12 @@ private:
 
     int32_t find_child(int32_t state, int32_t cls) const;
     template <typename Encode> int32_t step(int32_t state, int32_t cls, Encode &&encode) const;
+    int32_t entry_of(int32_t state) const;
     int32_t scan_step(int32_t state, int32_t cls) const;
+    template <typename Char> int32_t class_of(Char c) const;
+    Py_ssize_t along_run(int32_t state, const Py_UCS1 *text, Py_ssize_t most) const;
     template <typename Char> int32_t next(int32_t entry, Char c) const;
+    int32_t along(int32_t entry, const Py_UCS1 *data, Py_ssize_t &i, Py_ssize_t length) const;
     template <typename Char>
     bool scan(const Char *data, Py_ssize_t length, Py_ssize_t i, int32_t entry) const;
 
@@ -64,6 +71,13 @@ private:
     // row, or -1 when it accepts. While building, entries are state numbers,
     // complemented for states that accept.
     Buffer<int32_t> rows_;
+    // Deep in a long chain, a scan of one-byte text compares the text with
+    // the chain's code points rather than stepping a state at a time. Per
+    // state of a chain: how many of the states after it are passed so (0
+    // where it steps as usual; entries into the others carry kRun), and the
+    // one-byte code point on the edge into it.
+    Buffer<int32_t> run_;
+    Buffer<Py_UCS1> byte_;
 };
 
 } // namespace tessavor::matcher
