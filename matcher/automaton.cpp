@@ -127,7 +127,7 @@ int Automaton::Builder::allocate_for_parts()
     ride_capacity_ = std::min(count, parts_.total / 2);
     ended_ = ride_capacity_;
     return order_.resize(count) && next_order_.resize(count) && at_.allocate(count) &&
-                   next_part_.resize(count) && text_.resize(parts_.total) &&
+                   next_part_.resize(count) && text_.resize(parts_.total + 1) &&
                    start_.resize(count + 1) && class_at_.resize(count) &&
                    counts_.resize(count + 1) && rides_.resize(ride_capacity_) &&
                    a_.states_.resize(parts_.total + 1) && a_.run_.resize(parts_.total + 1) &&
@@ -584,12 +584,23 @@ void Automaton::Builder::regroup(int32_t first_new)
 
 // Turns the rows' state numbers into what a scan reads: where the state's
 // row begins, or kSparse and its number, or -1 where it accepts.
+// Each state's entry is worked out once, into text_ (the parts' classes
+// are read no more): a row entry then reads one number from a compact
+// array, not a state's record.
 void Automaton::Builder::finish_rows()
 {
+    int32_t *entries = text_.get();
+    auto work_out = [this, entries](int32_t from, int32_t to) {
+        for (int32_t state = from; state < to; ++state) {
+            entries[state] = a_.entry_of(state);
+        }
+    };
+    work_out(0, states_);
+    work_out(top_, static_cast<int32_t>(parts_.total) + 1);
     int32_t *rows = a_.rows_.get();
     for (Py_ssize_t i = 0; i < rows_used_; ++i) {
         int32_t entry = rows[i];
-        rows[i] = entry < 0 ? -1 : a_.entry_of(entry);
+        rows[i] = entry < 0 ? -1 : entries[entry];
     }
 }
 
