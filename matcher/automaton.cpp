@@ -27,6 +27,8 @@ constexpr int32_t kNarrowRow = 5;
 // once seldom pays for the comparison's start.
 constexpr int32_t kRunBehind = 16;
 constexpr int32_t kRunAhead = 16;
+// How many rides ahead follow_rides() fetches a ride's next state.
+constexpr Py_ssize_t kFetchAhead = 16;
 
 // A state number, or a class, from its possibly complemented form.
 inline int32_t plain(int32_t value)
@@ -368,7 +370,9 @@ int Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t e
     parent.first_child = top_;
     parent.child_count = 1;
     rides_[going_on_++] = ride;
-    return reserve_rows(top_, length);
+    // Past its first states a scan goes along a long chain's run, and rows
+    // set aside that far would mostly be given up where rows close.
+    return reserve_rows(top_, std::min(length, kRunBehind + kRunAhead));
 }
 
 // The one-byte code points of a chain's edges, and its states' runs: a
@@ -418,8 +422,9 @@ void Automaton::Builder::end_runs(const Ride &ride)
 
 // Sets rows aside for the `count` states of a chain from `first`, one after
 // another, so that a scan along the chain reads them in order. They are
-// filled at their depths, or given up if rows close before. Returns 0, or
-// -1 with MemoryError set.
+// filled at their depths, or given up if rows close before; the chain's
+// states after them get rows at their depths while rows are open. Returns
+// 0, or -1 with MemoryError set.
 int Automaton::Builder::reserve_rows(int32_t first, int32_t count)
 {
     Py_ssize_t entries = static_cast<Py_ssize_t>(count) * a_.width_;
@@ -522,7 +527,13 @@ int Automaton::Builder::fill_row(int32_t state)
 int Automaton::Builder::follow_rides()
 {
     Py_ssize_t kept = 0;
+    const State *states = a_.states_.get();
     for (Py_ssize_t k = 0; k < going_on_; ++k) {
+        // Each ride's next state, made when the ride started, has long left
+        // the cache by now: it is fetched a few rides ahead.
+        if (k + kFetchAhead < going_on_) {
+            TESSAVOR_PREFETCH(states + rides_[k + kFetchAhead].state + 1);
+        }
         Ride ride = rides_[k];
         if (a_.states_[ride.state].edge < 0) {
             end_runs(ride);

@@ -8,6 +8,14 @@
 
 #include "module/ref.hpp"
 
+// A hint that `address` will be read soon; nothing where the compiler has
+// no such hint.
+#if defined(__GNUC__) || defined(__clang__)
+#define TESSAVOR_PREFETCH(address) __builtin_prefetch(address)
+#else
+#define TESSAVOR_PREFETCH(address) ((void)(address))
+#endif
+
 namespace tessavor::matcher {
 
 // A zero-filled array from PyMem_Calloc, freed with its owner. allocate()
