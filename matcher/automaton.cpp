@@ -18,7 +18,7 @@ constexpr int32_t kLinearChildren = 8;
 // would cost memory a scan seldom reads. Rows are cheap enough for every
 // depth, though, while they are few (they stay in the cache) or narrow (no
 // wider than a state's record).
-constexpr Py_ssize_t kRowBranching = 2;
+constexpr Py_ssize_t kRowBranching = 3;
 constexpr Py_ssize_t kFewRowEntries = Py_ssize_t(1) << 17;
 constexpr int32_t kNarrowRow = 5;
 // A scan compares the text with a chain from a state that has at least

@@ -217,7 +217,7 @@ def test_chains_set_aside_rows_that_closing_rows_give_up(Prod):
     Items hold whole parts, parts but their last code point, and a part's tail after a prefix."""
     rng = random.Random(23)
     alphabet = "abcdefghijklmnopqrstuvwxyz0123456789"
-    parts = ["".join(rng.choice(alphabet) for _ in range(rng.randrange(30, 50))) for _ in range(3000)]
+    parts = ["".join(rng.choice(alphabet) for _ in range(rng.randrange(30, 50))) for _ in range(5000)]
     items = [f"x{p}y" for p in parts[:20]] + [p[:-1] for p in parts[20:40]] + [p[:3] + p[4:] for p in parts[40:60]]
     assert check(Prod, items, parts) == items[:20]
 
