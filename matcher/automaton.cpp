@@ -21,12 +21,15 @@ constexpr int32_t kLinearChildren = 8;
 constexpr Py_ssize_t kRowBranching = 3;
 constexpr Py_ssize_t kFewRowEntries = Py_ssize_t(1) << 17;
 constexpr int32_t kNarrowRow = 5;
-// A scan compares the text with a chain from a state that has at least
-// kRunBehind chain states before it and kRunAhead after it. Text rarely
-// gets that deep into a chain by chance, so a scan that leaves the chain at
-// once seldom pays for the comparison's start.
-constexpr int32_t kRunBehind = 16;
-constexpr int32_t kRunAhead = 16;
+// A scan compares the text with a chain from a state at depth kRunDepth or
+// more that has kRunAhead chain states or more after it. Text seldom gets
+// that deep by chance, so a scan that leaves the chain at once seldom pays
+// for the comparison's start.
+constexpr Py_ssize_t kRunDepth = 8;
+constexpr int32_t kRunAhead = 8;
+// A chain sets rows aside for this many of its first states at most: past
+// them a scan mostly goes along the chain's run.
+constexpr int32_t kChainRows = 32;
 // How many rides ahead follow_rides() fetches a ride's next state.
 constexpr Py_ssize_t kFetchAhead = 16;
 
@@ -87,7 +90,7 @@ private:
     int fill_row(int32_t state);
     int follow_rides();
     void regroup(int32_t first_new);
-    void set_runs(State *chain, int32_t length) const;
+    void set_runs(State *chain, int32_t length, Py_ssize_t depth) const;
     void end_runs(const Ride &ride);
     void finish_rows();
 
@@ -365,45 +368,39 @@ int Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t e
             last.edge = ~last.edge; // a part ends at the chain's end
         }
     }
-    set_runs(chain, length);
+    set_runs(chain, length, depth + 1);
     State &parent = a_.states_[state];
     parent.first_child = top_;
     parent.child_count = 1;
     rides_[going_on_++] = ride;
-    // Past its first states a scan goes along a long chain's run, and rows
-    // set aside that far would mostly be given up where rows close.
-    return reserve_rows(top_, std::min(length, kRunBehind + kRunAhead));
+    // Rows set aside far down a long chain would mostly be given up where
+    // rows close.
+    return reserve_rows(top_, std::min(length, kChainRows));
 }
 
 // The one-byte code points of a chain's edges, and its states' runs: a
-// state kRunBehind links or more into a stretch of one-byte edges, with
-// kRunAhead or more of them after it, runs to the stretch's end. A run
+// state at depth kRunDepth or more (the chain's first is at `depth`) with
+// kRunAhead one-byte edges or more after it runs to the end of them. A run
 // stops at a state that accepts too: at the chain's end here, and earlier
 // where end_runs() finds one.
-void Automaton::Builder::set_runs(State *chain, int32_t length) const
+void Automaton::Builder::set_runs(State *chain, int32_t length, Py_ssize_t depth) const
 {
-    if (length <= kRunBehind + kRunAhead) {
+    if (length <= kRunAhead) {
         return; // too short for any
     }
     Py_ssize_t first = chain - a_.states_.get();
     Py_UCS1 *bytes = a_.byte_.get() + first;
     int32_t *runs = a_.run_.get() + first;
-    for (int32_t k = 0; k < length; ++k) {
-        bytes[k] = static_cast<Py_UCS1>(byte_of_[plain(chain[k].edge)] & 0xFF);
-    }
-    auto one_byte = [this, chain](int32_t k) { return byte_of_[plain(chain[k].edge)] >= 0; };
-    runs[length - 1] = 0;
-    for (int32_t k = length - 2, ahead = 0; k >= 0; --k) {
-        ahead = one_byte(k + 1) ? ahead + 1 : 0;
-        runs[k] = ahead;
-    }
-    for (int32_t k = 0, behind = 0; k < length; ++k) {
-        behind = k > 0 && one_byte(k) ? behind + 1 : 0;
-        if (behind < kRunBehind || runs[k] < kRunAhead) {
-            runs[k] = 0;
-        } else {
+    // From the end: `ahead` counts the one-byte edges after the k-th state.
+    for (int32_t k = length - 1, ahead = 0; k >= 0; --k) {
+        int32_t byte = byte_of_[plain(chain[k].edge)];
+        bytes[k] = static_cast<Py_UCS1>(byte & 0xFF);
+        bool run = depth + k >= kRunDepth && ahead >= kRunAhead;
+        runs[k] = run ? ahead : 0;
+        if (run) {
             chain[k].child_count = ~1; // one child all the same
         }
+        ahead = byte >= 0 ? ahead + 1 : 0;
     }
 }
 
@@ -412,7 +409,7 @@ void Automaton::Builder::set_runs(State *chain, int32_t length) const
 // never reached.
 void Automaton::Builder::end_runs(const Ride &ride)
 {
-    if (ride.last - ride.first < kRunBehind + kRunAhead || ride.state == ride.last) {
+    if (ride.last - ride.first < kRunAhead || ride.state == ride.last) {
         return; // no runs, or they end at the last state already
     }
     for (int32_t state = ride.first; state < ride.state; ++state) {
