@@ -21,12 +21,16 @@ constexpr int32_t kLinearChildren = 8;
 constexpr Py_ssize_t kRowBranching = 3;
 constexpr Py_ssize_t kFewRowEntries = Py_ssize_t(1) << 17;
 constexpr int32_t kNarrowRow = 5;
-// A scan compares the text with a chain from a state at depth kRunDepth or
-// more that has kRunAhead chain states or more after it. Text seldom gets
-// that deep by chance, so a scan that leaves the chain at once seldom pays
-// for the comparison's start.
+// A scan compares the text with a chain from a state with kRunAhead chain
+// states or more after it, deep enough that text seldom gets there by
+// chance: a scan that leaves the chain at once seldom pays for the
+// comparison's start. That is depth kRunDepth or more, and more where the
+// parts' code points are few, until the parts times kRunOdds are fewer
+// than the strings of that many of their code points. Parts of one code
+// point have no runs.
 constexpr Py_ssize_t kRunDepth = 8;
 constexpr int32_t kRunAhead = 8;
+constexpr double kRunOdds = 4096.0;
 // A chain sets rows aside for this many of its first states at most: past
 // them a scan mostly goes along the chain's run.
 constexpr int32_t kChainRows = 32;
@@ -76,6 +80,7 @@ private:
     int allocate_for_parts();
     int allocate_for_classes();
     void list_bytes();
+    void set_run_depth();
     void read_parts();
     void open_depth(Py_ssize_t depth, Py_ssize_t at_depth);
     int group(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth);
@@ -121,6 +126,7 @@ private:
     int32_t states_ = 1;  // the next number up
     int32_t top_ = 0;     // the last number given to a chain
     bool rows_open_ = true;
+    Py_ssize_t run_depth_ = kRunDepth;
 };
 
 // What is written before it is read is not zeroed (resize() of an empty
@@ -159,6 +165,21 @@ void Automaton::Builder::list_bytes()
             byte_of_[low[c]] = c;
         }
     }
+}
+
+void Automaton::Builder::set_run_depth()
+{
+    int32_t points = a_.width_ - 1;
+    if (points < 2) {
+        run_depth_ = kMaxTotal; // none: one code point repeats, in text as in parts
+        return;
+    }
+    double strings = 1.0;
+    Py_ssize_t depth = 0;
+    for (; strings <= static_cast<double>(parts_.count) * kRunOdds; ++depth) {
+        strings *= points;
+    }
+    run_depth_ = std::max(depth, kRunDepth);
 }
 
 // The parts as classes, in one array: each depth reads one class of every
@@ -205,6 +226,7 @@ int Automaton::Builder::run()
         return -1;
     }
     list_bytes();
+    set_run_depth();
     a_.states_[0] = State{0, 0, 0, 0, -1};
     // The root's row comes first: a scan starts at offset 0. Where not even
     // one row fits the bound, nothing is set aside, and fill_row() gives the
@@ -379,7 +401,7 @@ int Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t e
 }
 
 // The one-byte code points of a chain's edges, and its states' runs: a
-// state at depth kRunDepth or more (the chain's first is at `depth`) with
+// state at depth run_depth_ or more (the chain's first is at `depth`) with
 // kRunAhead one-byte edges or more after it runs to the end of them. A run
 // stops at a state that accepts too: at the chain's end here, and earlier
 // where end_runs() finds one.
@@ -395,7 +417,7 @@ void Automaton::Builder::set_runs(State *chain, int32_t length, Py_ssize_t depth
     for (int32_t k = length - 1, ahead = 0; k >= 0; --k) {
         int32_t byte = byte_of_[plain(chain[k].edge)];
         bytes[k] = static_cast<Py_UCS1>(byte & 0xFF);
-        bool run = depth + k >= kRunDepth && ahead >= kRunAhead;
+        bool run = depth + k >= run_depth_ && ahead >= kRunAhead;
         runs[k] = run ? ahead : 0;
         if (run) {
             chain[k].child_count = ~1; // one child all the same
