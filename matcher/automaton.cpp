@@ -28,7 +28,7 @@ constexpr int32_t kNarrowRow = 5;
 // parts' code points are few, until the parts times kRunOdds are fewer
 // than the strings of that many of their code points. Parts of one code
 // point have no runs.
-constexpr Py_ssize_t kRunDepth = 8;
+constexpr Py_ssize_t kRunDepth = 6;
 constexpr int32_t kRunAhead = 8;
 constexpr double kRunOdds = 4096.0;
 // A chain sets rows aside for this many of its first states at most: past
