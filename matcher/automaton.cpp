@@ -513,7 +513,11 @@ int Automaton::Builder::fill_row(int32_t state)
 {
     State &filled = a_.states_[state];
     if (!rows_open_) {
-        filled.row = -1; // a row set aside for it is given up
+        // No row (one set aside for it is given up). A state with one
+        // child keeps that child's class in its place, complemented, so
+        // that finding the child reads no other record.
+        bool one = plain(filled.child_count) == 1;
+        filled.row = one ? ~plain(a_.states_[filled.first_child].edge) : -1;
         return 0;
     }
     Py_ssize_t width = a_.width_;
@@ -642,7 +646,11 @@ int Automaton::build(const PartList &parts, CharClasses &classes, Py_ssize_t row
 
 int32_t Automaton::find_child(int32_t state, int32_t cls) const
 {
-    int32_t first = states_[state].first_child, count = plain(states_[state].child_count);
+    const State &parent = states_[state];
+    if (parent.row < -1) {
+        return ~parent.row == cls ? parent.first_child : 0; // its one child's class
+    }
+    int32_t first = parent.first_child, count = plain(parent.child_count);
     const State *children = states_.get() + first;
     if (count <= kLinearChildren) {
         for (int32_t k = 0; k < count; ++k) {

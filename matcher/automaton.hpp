@@ -42,8 +42,9 @@ private:
     // into the state, complemented (negative) when the state accepts: some
     // part ends there, by itself or through the failure link. A scan stops
     // at such a state, so it has no children and no row. `row` is where the
-    // state's row starts in rows_, or -1. `child_count` is complemented
-    // for a state with a run (see run_).
+    // state's row starts in rows_, or -1, or, for a state without a row
+    // that has one child, that child's class complemented (below -1).
+    // `child_count` is complemented for a state with a run (see run_).
     struct State {
         int32_t first_child;
         int32_t child_count;
