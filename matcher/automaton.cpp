@@ -37,6 +37,12 @@ constexpr int32_t kChainRows = 32;
 // How many rides ahead follow_rides() fetches a ride's next state.
 constexpr Py_ssize_t kFetchAhead = 16;
 
+// The state number of an entry that carries kSparse.
+inline int32_t state_of(int32_t entry)
+{
+    return entry & ~(kSparse | kRun);
+}
+
 // A state number, or a class, from its possibly complemented form.
 inline int32_t plain(int32_t value)
 {
@@ -616,11 +622,10 @@ void Automaton::Builder::regroup(int32_t first_new)
     live_ = kept;
 }
 
-// Turns the rows' state numbers into what a scan reads: where the state's
-// row begins, or kSparse and its number, or -1 where it accepts.
-// Each state's entry is worked out once, into text_ (the parts' classes
-// are read no more): a row entry then reads one number from a compact
-// array, not a state's record.
+// Turns the rows' state numbers into what a scan reads: entry_of() the
+// state, or -1 where it accepts. Each state's entry is worked out once,
+// into text_ (the parts' classes are read no more): a row entry then reads
+// one number from a compact array, not a state's record.
 void Automaton::Builder::finish_rows()
 {
     int32_t *entries = text_.get();
@@ -715,32 +720,12 @@ template <typename Char> inline int32_t Automaton::class_of(Char c) const
     return sizeof(Char) == 1 ? classes_->low()[c] : classes_->of(c);
 }
 
-// How many of the `most` code points of `text` agree with the run after
-// `state`.
-Py_ssize_t Automaton::along_run(int32_t state, const Py_UCS1 *text, Py_ssize_t most) const
-{
-    const Py_UCS1 *along = byte_.get() + state + 1;
-    Py_ssize_t same = 0;
-    // Eight code points at a time while they agree, then one at a time.
-    for (uint64_t x, y; same + 8 <= most; same += 8) {
-        memcpy(&x, text + same, 8);
-        memcpy(&y, along + same, 8);
-        if (x != y) {
-            break;
-        }
-    }
-    while (same < most && text[same] == along[same]) {
-        ++same;
-    }
-    return same;
-}
-
 // The entry after code point `c` from `entry`. From a state with a run it
 // is the usual step, the run left aside.
 template <typename Char> inline int32_t Automaton::next(int32_t entry, Char c) const
 {
     int32_t cls = class_of(c);
-    return entry & kSparse ? scan_step(entry & ~(kSparse | kRun), cls) : rows_[entry + cls];
+    return entry & kSparse ? scan_step(state_of(entry), cls) : rows_[entry + cls];
 }
 
 // From an entry with kRun, along its state's run as far as data[i:length]
@@ -749,30 +734,38 @@ template <typename Char> inline int32_t Automaton::next(int32_t entry, Char c) c
 // reached without kRun, for the usual step from it.
 int32_t Automaton::along(int32_t entry, const Py_UCS1 *data, Py_ssize_t &i, Py_ssize_t length) const
 {
-    int32_t state = entry & ~(kSparse | kRun);
-    Py_ssize_t same = along_run(state, data + i, std::min<Py_ssize_t>(run_[state], length - i));
+    int32_t state = state_of(entry);
+    const Py_UCS1 *text = data + i, *run = byte_.get() + state + 1;
+    Py_ssize_t most = std::min<Py_ssize_t>(run_[state], length - i), same = 0;
+    // Eight code points at a time while they agree, then one at a time.
+    for (uint64_t x, y; same + 8 <= most; same += 8) {
+        memcpy(&x, text + same, 8);
+        memcpy(&y, run + same, 8);
+        if (x != y) {
+            break;
+        }
+    }
+    while (same < most && text[same] == run[same]) {
+        ++same;
+    }
     state += static_cast<int32_t>(same);
     i += same;
     return states_[state].edge < 0 ? -1 : kSparse | state;
 }
 
 // Whether some part ends in data[i:length], the scan being at `entry`.
-// Only one-byte text goes along runs: entries with kRun stop the loop for
-// that, as those below 0 do for a match.
+// Only one-byte text goes along runs; wide text steps through their states.
 template <typename Char>
 bool Automaton::scan(const Char *data, Py_ssize_t length, Py_ssize_t i, int32_t entry) const
 {
-    constexpr int32_t stop = sizeof(Char) == 1 ? (INT32_MIN | kRun) : INT32_MIN;
-    if constexpr (sizeof(Char) == 1) {
-        entry = entry & kRun ? along(entry, data, i, length) : entry;
-    }
     while (entry >= 0 && i < length) {
-        entry = next(entry, data[i++]);
         if constexpr (sizeof(Char) == 1) {
-            if ((entry & stop) == kRun) {
-                entry = along(entry, data, i, length);
+            if (entry & kRun) {
+                entry = along(entry, data, i, length); // which gives no run again
+                continue;
             }
         }
+        entry = next(entry, data[i++]);
     }
     return entry < 0;
 }

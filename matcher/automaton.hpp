@@ -58,7 +58,6 @@ private:
     int32_t entry_of(int32_t state) const;
     int32_t scan_step(int32_t state, int32_t cls) const;
     template <typename Char> int32_t class_of(Char c) const;
-    Py_ssize_t along_run(int32_t state, const Py_UCS1 *text, Py_ssize_t most) const;
     template <typename Char> int32_t next(int32_t entry, Char c) const;
     int32_t along(int32_t entry, const Py_UCS1 *data, Py_ssize_t &i, Py_ssize_t length) const;
     template <typename Char>

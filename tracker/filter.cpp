@@ -111,7 +111,7 @@ Py_ssize_t leading_text_length(PyObject *string)
         }
         total += PyUnicode_GET_LENGTH(item);
     }
-    return sampled == 0 ? 0 : total / sampled * count + total % sampled * count / sampled;
+    return sampled == 0 ? 0 : static_cast<Py_ssize_t>(static_cast<double>(total) / sampled * count);
 }
 
 // The matcher's path: an exact list or tuple of items, parts of a shape
