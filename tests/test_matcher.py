@@ -115,18 +115,19 @@ def failure_chains(rng):
 def long_runs(rng):
     """Parts that go on alike for dozens of code points, where a scan of one-byte text stops stepping
     and compares the text with the parts: a part inside a longer one (which accepts midway, through
-    a failure link), a wide code point midway (where the comparison must stop), and items that end,
-    part ways or match anywhere along, alone or beside another."""
+    a failure link), a wide code point midway (where the comparison must stop, and which no byte
+    stands for), and items that end, part ways or match anywhere along, alone or beside another."""
     alphabet = rng.choice(["ab", "abcd", "\xe9\xff"])
     words = ["".join(rng.choice(alphabet) for _ in range(rng.randrange(36, 120))) for _ in range(3)]
     inner = words[0][rng.randrange(17, len(words[0]) - 8):][:rng.randrange(3, 9)]
     cut = rng.randrange(17, len(words[1]) - 17)
-    wide = words[1][:cut] + "\u0101" + words[1][cut + 1:]
+    wide = words[1][:cut] + "\u0100" + words[1][cut + 1:]  # U+0100: the first past the one-byte ones
     parts = [words[0] + "z", inner, wide, words[2], words[2][:rng.randrange(34, len(words[2]) + 1)] + "y"]
     parts += ["q" * k + "x" for k in range(1, 5)]
     items = [words[0][:k] for k in sorted(rng.sample(range(1, len(words[0]) + 1), 5))]
     items += [w[:k] + "x" + w[k + 1:] for w in words for k in [rng.randrange(16, len(w))]]
-    items += ["x" + words[1][:cut] + "\u0100", words[1], "qx" + words[2][1:], words[2][:-1] + "x"]
+    items += ["x" + words[1][:cut] + "\u0100", words[1], wide.replace("\u0100", "\x00"), "qx" + words[2][1:],
+              words[2][:-1] + "x"]
     items += [rng.choice(parts)[1:] for _ in range(4)] + [w + "\u0100" for w in words]
     return items, parts
 
