@@ -34,8 +34,19 @@ constexpr double kRunOdds = 4096.0;
 // A chain sets rows aside for this many of its first states at most: past
 // them a scan mostly goes along the chain's run.
 constexpr int32_t kChainRows = 32;
-// How many rides ahead follow_rides() fetches a ride's next state.
+// How many rides (or parts) ahead the build fetches what it reads of them,
+// and how many states of a chain at most; how many rides link_ahead()
+// links side by side.
 constexpr Py_ssize_t kFetchAhead = 16;
+constexpr int32_t kFetchStates = 48;
+constexpr int kLanes = 4;
+
+// What a state without a row keeps in its row's place (child_classes()):
+// a class, complemented, down to kOneChild, or kManyChildren and a bit per
+// class modulo kClassBits, below it. Classes are below 2^30 - 1.
+constexpr int32_t kOneChild = -(int32_t(1) << 30);
+constexpr uint32_t kManyChildren = uint32_t(1) << 31;
+constexpr int32_t kClassBits = 30;
 
 // The state number of an entry that carries kSparse.
 inline int32_t state_of(int32_t entry)
@@ -75,12 +86,16 @@ public:
 
 private:
     // A group riding a chain: the state it has reached, the chain's first
-    // and last states, and its parts, linked through next_part_.
+    // and last states, its parts, linked through next_part_, and the last
+    // state whose failure link is made (`stops` when that state accepts:
+    // the parts stop there).
     struct Ride {
         int32_t state;
         int32_t first;
         int32_t last;
         int32_t first_part;
+        int32_t linked;
+        bool stops;
     };
 
     int allocate_for_parts();
@@ -100,6 +115,7 @@ private:
     void link_children(int32_t state);
     int fill_row(int32_t state);
     int follow_rides();
+    int link_ahead(Ride *const *lanes, int count);
     void regroup(int32_t first_new);
     void set_runs(State *chain, int32_t length, Py_ssize_t depth) const;
     void end_runs(const Ride &ride);
@@ -128,9 +144,10 @@ private:
     Buffer<Ride> rides_;
     Py_ssize_t ride_capacity_ = 0;
     Py_ssize_t going_on_ = 0, ended_ = 0;
-    Py_ssize_t live_ = 0; // parts in order_
-    int32_t states_ = 1;  // the next number up
-    int32_t top_ = 0;     // the last number given to a chain
+    Py_ssize_t live_ = 0;  // parts in order_
+    int32_t states_ = 1;   // the next number up
+    int32_t top_ = 0;      // the last number given to a chain
+    int32_t finished_ = 0; // states numbered up below it are finished: shallower than the depth
     bool rows_open_ = true;
     Py_ssize_t run_depth_ = kRunDepth;
 };
@@ -245,17 +262,25 @@ int Automaton::Builder::run()
     int32_t first_at_depth = 0;
     for (Py_ssize_t depth = 0; live_ > 0 || going_on_ > 0; ++depth) {
         open_depth(depth, states_ - first_at_depth + going_on_);
+        finished_ = first_at_depth;
         first_at_depth = states_;
         if (follow_rides() < 0) {
             return -1;
         }
-        Py_ssize_t begin = 0;
+        Py_ssize_t begin = 0, fetched = 0;
         while (begin < live_) {
             int32_t state = at_[order_[begin]];
             Py_ssize_t end = begin + 1;
             while (end < live_ && at_[order_[end]] == state) {
                 ++end;
             }
+            // group() reads each part's class at this depth, spread over
+            // text_: fetched a few parts ahead, each once.
+            for (Py_ssize_t ahead = std::max(begin + kFetchAhead, fetched);
+                 ahead < std::min(end + kFetchAhead, live_); ++ahead) {
+                TESSAVOR_PREFETCH(text_.get() + start_[order_[ahead]] + depth);
+            }
+            fetched = std::max(fetched, end + kFetchAhead);
             if (group(begin, end, depth) < 0) {
                 return -1;
             }
@@ -387,7 +412,7 @@ int Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t e
     }
     State &last = chain[length - 1];
     last.child_count = 0;
-    Ride ride{top_, top_, top_ + length - 1, first};
+    Ride ride{top_, top_, top_ + length - 1, first, top_, false};
     for (Py_ssize_t place = begin; place < end; ++place) {
         int32_t part = order_[place];
         at_[part] = ride.state;
@@ -519,11 +544,10 @@ int Automaton::Builder::fill_row(int32_t state)
 {
     State &filled = a_.states_[state];
     if (!rows_open_) {
-        // No row (one set aside for it is given up). A state with one
-        // child keeps that child's class in its place, complemented, so
-        // that finding the child reads no other record.
-        bool one = plain(filled.child_count) == 1;
-        filled.row = one ? ~plain(a_.states_[filled.first_child].edge) : -1;
+        // No row (one set aside for it is given up): what its children's
+        // classes are instead, so that finding a child mostly reads no
+        // other record.
+        filled.row = a_.child_classes(filled);
         return 0;
     }
     Py_ssize_t width = a_.width_;
@@ -550,31 +574,61 @@ int Automaton::Builder::fill_row(int32_t state)
     return 0;
 }
 
-// Moves every ride on by one state, linking the next. A ride that reaches
-// its chain's last state ends: its parts go on as a group at the next depth
-// unless that state accepts. Returns 0, or -1 with MemoryError set.
+// Moves every ride on by one state. The rides whose next state is not
+// linked yet link it first, kLanes at a time (link_ahead()). A ride that
+// reaches its chain's last state ends: its parts go on as a group at the
+// next depth unless that state accepts. Returns 0, or -1 with MemoryError
+// set.
 int Automaton::Builder::follow_rides()
 {
-    Py_ssize_t kept = 0;
     const State *states = a_.states_.get();
+    Ride *lanes[kLanes];
+    int busy = 0;
     for (Py_ssize_t k = 0; k < going_on_; ++k) {
-        // Each ride's next state, made when the ride started, has long left
-        // the cache by now: it is fetched a few rides ahead.
+        // A ride's chain, made when the ride started, has long left the
+        // cache by now: the states of a ride that links are fetched a few
+        // rides ahead.
         if (k + kFetchAhead < going_on_) {
-            TESSAVOR_PREFETCH(states + rides_[k + kFetchAhead].state + 1);
+            const Ride &ahead = rides_[k + kFetchAhead];
+            if (ahead.state == ahead.linked) {
+                // Once rows are closed, the states it links ahead too.
+                int32_t end = rows_open_ ? ahead.state + 2
+                                         : std::min(ahead.last, ahead.state + kFetchStates) + 1;
+                const char *from = reinterpret_cast<const char *>(states + ahead.state);
+                const char *to = reinterpret_cast<const char *>(states + end);
+                for (; from < to; from += 64) {
+                    TESSAVOR_PREFETCH(from);
+                }
+            }
         }
-        Ride ride = rides_[k];
-        if (a_.states_[ride.state].edge < 0) {
-            end_runs(ride);
-            continue; // it accepts (through its failure link): the parts stop here
-        }
-        if (finish_state(ride.state) < 0) {
-            return -1;
-        }
-        ride.state += 1;
-        if (a_.states_[ride.state].edge < 0) {
-            end_runs(ride);
+        Ride &ride = rides_[k];
+        if (ride.state != ride.linked) {
             continue;
+        }
+        if (states[ride.state].edge < 0) {
+            ride.stops = true; // its first state accepts (through its failure link)
+            continue;
+        }
+        lanes[busy++] = &ride;
+        if (busy == kLanes) {
+            if (link_ahead(lanes, busy) < 0) {
+                return -1;
+            }
+            busy = 0;
+        }
+    }
+    if (busy > 0 && link_ahead(lanes, busy) < 0) {
+        return -1;
+    }
+    Py_ssize_t kept = 0;
+    for (Py_ssize_t k = 0; k < going_on_; ++k) {
+        Ride ride = rides_[k];
+        if (!(ride.stops && ride.state == ride.linked)) {
+            ride.state += 1;
+        }
+        if (ride.stops && ride.state == ride.linked) {
+            end_runs(ride);
+            continue; // it accepts: the parts stop here
         }
         if (ride.state != ride.last) {
             rides_[kept++] = ride;
@@ -583,6 +637,48 @@ int Automaton::Builder::follow_rides()
         }
     }
     going_on_ = kept;
+    return 0;
+}
+
+// Finishes each ride's state, linking the next, and, once rows are closed,
+// the states after it in one go while their failure links are finished
+// states: a step from those reads nothing that later depths change, and
+// the chain's records are read once, in order, rather than a depth at a
+// time after they have left the cache. Stops before the chain's last state
+// (its children are made when the ride ends) and at a state that accepts.
+// The rides' steps are interleaved: those of one chain wait each for the
+// records the last one read, those of different chains do not. Returns 0,
+// or -1 with MemoryError set.
+int Automaton::Builder::link_ahead(Ride *const *lanes, int count)
+{
+    const State *states = a_.states_.get();
+    int32_t at[kLanes];
+    unsigned active = 0;
+    for (int i = 0; i < count; ++i) {
+        at[i] = lanes[i]->state;
+        active |= 1u << i;
+    }
+    while (active != 0) {
+        for (int i = 0; i < count; ++i) {
+            if ((active >> i & 1) == 0) {
+                continue;
+            }
+            Ride &ride = *lanes[i];
+            if (finish_state(at[i]) < 0) {
+                return -1;
+            }
+            int32_t state = ++at[i];
+            bool stops = states[state].edge < 0;
+            int32_t fail = states[state].fail;
+            if (stops || state == ride.last || rows_open_ || fail >= finished_) {
+                ride.stops = stops;
+                ride.linked = state;
+                active &= ~(1u << i);
+            } else {
+                TESSAVOR_PREFETCH(states + fail); // the next link steps from it
+            }
+        }
+    }
     return 0;
 }
 
@@ -649,11 +745,34 @@ int Automaton::build(const PartList &parts, CharClasses &classes, Py_ssize_t row
     return Builder(*this, parts, row_entries).run();
 }
 
+// What a state without a row keeps in its row's place: its one child's
+// class, complemented (kOneChild or more), or, with several children,
+// kManyChildren and a bit for each child's class modulo kClassBits, or -1
+// when it has none.
+int32_t Automaton::child_classes(const State &state) const
+{
+    int32_t count = plain(state.child_count);
+    const State *children = states_.get() + state.first_child;
+    if (count == 1) {
+        return ~plain(children[0].edge);
+    }
+    uint32_t bits = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        bits |= uint32_t(1) << (plain(children[k].edge) % kClassBits);
+    }
+    return count == 0 ? -1 : static_cast<int32_t>(kManyChildren | bits);
+}
+
 int32_t Automaton::find_child(int32_t state, int32_t cls) const
 {
     const State &parent = states_[state];
     if (parent.row < -1) {
-        return ~parent.row == cls ? parent.first_child : 0; // its one child's class
+        if (parent.row >= kOneChild) {
+            return ~parent.row == cls ? parent.first_child : 0; // its one child's class
+        }
+        if ((static_cast<uint32_t>(parent.row) >> (cls % kClassBits) & 1) == 0) {
+            return 0; // no child's class has cls's bit
+        }
     }
     int32_t first = parent.first_child, count = plain(parent.child_count);
     const State *children = states_.get() + first;

@@ -42,8 +42,8 @@ private:
     // into the state, complemented (negative) when the state accepts: some
     // part ends there, by itself or through the failure link. A scan stops
     // at such a state, so it has no children and no row. `row` is where the
-    // state's row starts in rows_, or -1, or, for a state without a row
-    // that has one child, that child's class complemented (below -1).
+    // state's row starts in rows_, or, below 0, what classes the children
+    // of a state without a row have (child_classes()).
     // `child_count` is complemented for a state with a run (see run_).
     struct State {
         int32_t first_child;
@@ -53,6 +53,7 @@ private:
         int32_t row;
     };
 
+    int32_t child_classes(const State &state) const;
     int32_t find_child(int32_t state, int32_t cls) const;
     template <typename Encode> int32_t step(int32_t state, int32_t cls, Encode &&encode) const;
     int32_t entry_of(int32_t state) const;

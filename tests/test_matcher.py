@@ -223,6 +223,25 @@ def test_chains_set_aside_rows_that_closing_rows_give_up(Prod):
     assert check(Prod, items, parts) == items[:20]
 
 
+def test_pieces_of_one_text_at_size(Prod):
+    """Thousands of parts cut from one long text, as names are cut from a few words: a part's
+    beginning often goes on as the tail of others, so chains link deep into other chains, where
+    rows are closed and chains are linked ahead of their depth. Items are pieces of the same text
+    that hold some parts, some with a code point changed."""
+    rng = random.Random(29)
+    text = "".join(rng.choice("abcdefghijklmnopqrstuvwxyz0123456789") for _ in range(20_000))
+
+    def piece(shortest, longest):
+        at = rng.randrange(len(text) - longest)
+        return text[at:at + rng.randrange(shortest, longest)]
+
+    parts = [piece(20, 40) for _ in range(4000)]
+    items = [piece(10, 60) for _ in range(1500)]
+    items += [s[:k] + "!" + s[k + 1:] for s in items[:500] for k in [rng.randrange(len(s))]]
+    kept = check(Prod, items, parts)
+    assert len(items) / 4 < len(kept) < len(items) * 3 / 4
+
+
 def test_a_state_without_a_row_finds_no_child_past_its_own(Prod):
     """A thousand one-character parts of wide code points make rows too wide to give below the root;
     "a" then has nine children, searched by halving, and the state numbered right after them ("bd")
