@@ -242,6 +242,23 @@ def test_pieces_of_one_text_at_size(Prod):
     assert len(items) / 4 < len(kept) < len(items) * 3 / 4
 
 
+def test_many_letters_at_size(Prod):
+    """Parts over 200 letters, wide and narrow: rows close below the root, and states without a row
+    have from one child to dozens, whose classes share bits of the summary a state keeps of them, so
+    that classes it rules out, classes it lets through to a search that finds nothing, and classes
+    it finds all occur. Items hold parts, parts turned round, or parts with a letter changed."""
+    rng = random.Random(31)
+    letters = [chr(c) for c in range(0x61, 0x7b)] + [chr(0x3041 + i) for i in range(174)]
+    parts = ["".join(rng.choices(letters[:rng.choice((26, 200))], k=rng.randrange(3, 9))) for _ in range(6000)]
+    items = []
+    for part in rng.sample(parts, 600):
+        cut = rng.randrange(1, len(part))
+        items += [rng.choice(letters) + part + rng.choice(letters), part[cut:] + part[:cut],
+                  part[:cut] + rng.choice(letters) + part[cut + 1:]]
+    kept = check(Prod, items, parts)
+    assert len(items) / 3 < len(kept) < len(items) * 2 / 3
+
+
 def test_a_state_without_a_row_finds_no_child_past_its_own(Prod):
     """A thousand one-character parts of wide code points make rows too wide to give below the root;
     "a" then has nine children, searched by halving, and the state numbered right after them ("bd")
