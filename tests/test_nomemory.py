@@ -114,6 +114,11 @@ BRANCHING_ITEMS = [f"{p[:3]}q{p}"[i % 3:] + "abe" for i, p in enumerate(BRANCHIN
 # come back, with rows set aside for the chains.
 STRETCHES = [f"sq010_sh{i % 4:04}_{kind}_v{i:03}" for i in range(40) for kind in ("anim", "comp")]
 STRETCH_ITEMS = [f"x{p[:-1]}y" for p in STRETCHES[:30]] + [f"{p}!" for p in STRETCHES[::9]]
+# Parts over four letters, whose rows stay open at every depth, that go on alone for sixty: their
+# chains get rows as they are linked, past those set aside for them.
+LONG_CHAINS = (lambda rng: ["".join(rng.choice("abcd") for _ in range(60)) for _ in range(24)])(
+    __import__("random").Random(5))
+LONG_ITEMS = [p[:-1] + "x" for p in LONG_CHAINS] + [f"y{p}y" for p in LONG_CHAINS[::5]]
 SHORT = [f"k{i:03}" for i in range(300)]
 SHORT_ITEMS = [f"sh{i:04}_k{i * 7 % 1000:03}" for i in range(60)]
 
@@ -154,6 +159,8 @@ SCENARIOS.update({
         list(BRANCHING_ITEMS) + [('x',)], tuple(BRANCHING)),
     'Filter automaton, stretches': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         list(STRETCH_ITEMS) + [('x',)], list(STRETCHES)),
+    'Filter automaton, long chains': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
+        list(LONG_ITEMS) + [('x',)], list(LONG_CHAINS)),
     'StopIteration in Filter': lambda: lambda: p.Filter([StopIn()], [iter(())]),
     'Filter generator': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         (s for s in NAMES), Parts(['anim', 'comp'])),
@@ -225,6 +232,7 @@ SCENARIOS = ["get_tasks", "get_persons", "get_projects", "get_episodes", "get_se
              "get_person_by_name", "get_project", "construction", "load_json", "Filter list", "Filter matcher",
              "Filter matcher set", "Filter window hashing", "Filter automaton, one length",
              "Filter automaton, many lengths", "Filter automaton, branching", "Filter automaton, stretches",
+             "Filter automaton, long chains",
              "Filter generator", "StopIteration in Filter",
              "extra_keyword", "multiple_values", "count", "unexpected_keyword",
              "get_projects, no free list", "get_episodes, no free list"]
