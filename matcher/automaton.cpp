@@ -276,11 +276,9 @@ int Automaton::Builder::run()
             }
             // group() reads each part's class at this depth, spread over
             // text_: fetched a few parts ahead, each once.
-            for (Py_ssize_t ahead = std::max(begin + kFetchAhead, fetched);
-                 ahead < std::min(end + kFetchAhead, live_); ++ahead) {
-                TESSAVOR_PREFETCH(text_.get() + start_[order_[ahead]] + depth);
+            for (; fetched < std::min(end + kFetchAhead, live_); ++fetched) {
+                TESSAVOR_PREFETCH(text_.get() + start_[order_[fetched]] + depth);
             }
-            fetched = std::max(fetched, end + kFetchAhead);
             if (group(begin, end, depth) < 0) {
                 return -1;
             }
@@ -623,10 +621,11 @@ int Automaton::Builder::follow_rides()
     Py_ssize_t kept = 0;
     for (Py_ssize_t k = 0; k < going_on_; ++k) {
         Ride ride = rides_[k];
-        if (!(ride.stops && ride.state == ride.linked)) {
+        auto stopped = [&ride] { return ride.stops && ride.state == ride.linked; };
+        if (!stopped()) {
             ride.state += 1;
         }
-        if (ride.stops && ride.state == ride.linked) {
+        if (stopped()) {
             end_runs(ride);
             continue; // it accepts: the parts stop here
         }
@@ -746,9 +745,8 @@ int Automaton::build(const PartList &parts, CharClasses &classes, Py_ssize_t row
 }
 
 // What a state without a row keeps in its row's place: its one child's
-// class, complemented (kOneChild or more), or, with several children,
-// kManyChildren and a bit for each child's class modulo kClassBits, or -1
-// when it has none.
+// class, complemented (kOneChild or more), or else kManyChildren and a bit
+// for each child's class modulo kClassBits.
 int32_t Automaton::child_classes(const State &state) const
 {
     int32_t count = plain(state.child_count);
@@ -760,7 +758,7 @@ int32_t Automaton::child_classes(const State &state) const
     for (int32_t k = 0; k < count; ++k) {
         bits |= uint32_t(1) << (plain(children[k].edge) % kClassBits);
     }
-    return count == 0 ? -1 : static_cast<int32_t>(kManyChildren | bits);
+    return static_cast<int32_t>(kManyChildren | bits);
 }
 
 int32_t Automaton::find_child(int32_t state, int32_t cls) const
