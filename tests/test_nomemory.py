@@ -73,6 +73,7 @@ def sweep(make, key):
 """
 
 CALLS = HARNESS + """
+import random
 import tessavor.prod
 Prod = tessavor.prod.Prod
 p = Prod.__new__(Prod)
@@ -116,8 +117,8 @@ STRETCHES = [f"sq010_sh{i % 4:04}_{kind}_v{i:03}" for i in range(40) for kind in
 STRETCH_ITEMS = [f"x{p[:-1]}y" for p in STRETCHES[:30]] + [f"{p}!" for p in STRETCHES[::9]]
 # Parts over four letters, whose rows stay open at every depth, that go on alone for sixty: their
 # chains get rows as they are linked, past those set aside for them.
-LONG_CHAINS = (lambda rng: ["".join(rng.choice("abcd") for _ in range(60)) for _ in range(24)])(
-    __import__("random").Random(5))
+RNG = random.Random(5)
+LONG_CHAINS = ["".join(RNG.choice("abcd") for _ in range(60)) for _ in range(24)]
 LONG_ITEMS = [p[:-1] + "x" for p in LONG_CHAINS] + [f"y{p}y" for p in LONG_CHAINS[::5]]
 SHORT = [f"k{i:03}" for i in range(300)]
 SHORT_ITEMS = [f"sh{i:04}_k{i * 7 % 1000:03}" for i in range(60)]
