@@ -94,7 +94,7 @@ GAZU_INSTALL = { $(1)/bin/python -m pip install --quiet "$(GAZU_WHEEL)[test]" ga
 
 .PHONY: test test-all help demo test-asan test-valgrind check-python clean wheels check-wheel \
 	windows-toolchain wheel-windows check-windows test-windows format
-.PHONY: real-stack-packages test-tracker demo-real bench bench-version bench-real-tracker mutants
+.PHONY: real-stack-packages test-tracker demo-real bench bench-version bench-plan bench-real-tracker mutants
 
 test: $(VENV)/.installed ## the pytest suite in .venv (the default; PYTHON=3.1X for another version)
 	$(VENV)/bin/pytest tests
@@ -258,6 +258,11 @@ bench: $(VENV)/.installed ## the in-process benchmarks (bench.py on each version
 	$(call each_version,bench-version)
 	$(VENV)/bin/python -m pip install --quiet -r bench/requirements.txt
 	$(VENV)/bin/python bench/filter_grid.py
+	$(VENV)/bin/python bench/plan_costs.py
+
+# The matcher's cost model, measured again beside the one in matcher/plan.cpp.
+bench-plan: $(VENV)/.installed ## the matcher's cost model measured again, beside the one in the code
+	$(VENV)/bin/python bench/plan_costs.py
 
 bench-version: $(VENV)/.installed ## bench.py on PYTHON alone
 	$(VENV)/bin/python bench/bench.py

@@ -51,9 +51,8 @@ private:
     bool scan(const Char *data, Py_ssize_t length, Py_ssize_t i, int32_t entry) const;
 
     CharClasses classes_; // numbered by the build, read-only afterwards
-    int32_t width_ = 0;   // classes_.width()
     Buffer<State> states_;
-    // Rows of width_ entries each (automaton_layout.hpp): what a scan reads
+    // Rows of classes_.width() entries each (automaton_layout.hpp): what a scan reads
     // once built, state numbers while building.
     Buffer<int32_t> rows_;
     // Per state of a chain: how many of the states after it a run passes

@@ -66,6 +66,7 @@ private:
     int follow_rides();
     int link_ahead(Ride *const *lanes, int count);
 
+    int32_t width() const { return a_.classes_.width(); } // entries a row
     int32_t length_of(int32_t part) const { return start_[part + 1] - start_[part]; }
     int32_t class_of(int32_t part, Py_ssize_t depth) const { return text_[start_[part] + depth]; }
 

@@ -90,6 +90,8 @@ def test_rows_forced():
     (["ab" * 20], "early", 32),
     (["a" * 40], "early", 32),
     (["ab" * 20], "none", 0),
+    # U+0000 and U+00FF are bytes like any other: runs go across them (depths 1 to 34 of 42).
+    (["ab" * 10 + "\x00\xff" + "ab" * 10], "early", 34),
     # A wide code point is no byte to compare: runs stop eight edges before it (depths 1 to 12),
     # and start again at its own state (21 to 33).
     (["ab" * 10 + "\u0100" + "ab" * 10], "early", 12 + 13),
