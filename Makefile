@@ -258,7 +258,7 @@ bench: $(VENV)/.installed ## the in-process benchmarks (bench.py on each version
 	$(call each_version,bench-version)
 	$(MAKE) --no-print-directory bench-grid
 
-bench-version: $(VENV)/.installed ## bench.py on PYTHON alone
+bench-version: $(VENV)/.installed ## bench.py on PYTHON alone (make bench-charts then redraws docs/performance.md)
 	$(VENV)/bin/python bench/bench.py --json $(BENCH_RESULTS)/bench-$(PYTHON).json
 
 bench-grid: $(VENV)/.installed ## the Filter grid alone (about ten minutes), then the charts

@@ -25,7 +25,7 @@ RUNNER = Path(__file__).resolve().parent / "page_examples.py"
 
 
 def page_id(page):
-    return str(page.relative_to(ROOT))
+    return page.relative_to(ROOT).as_posix()
 
 
 @pytest.mark.parametrize("page", pages(), ids=page_id)

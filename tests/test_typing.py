@@ -139,7 +139,7 @@ def test_a_correct_tool_type_checks_clean_with_exact_result_types(tmp_path):
 
 
 # Each page's examples, as one script (tests/page_examples.py; test_pages.py runs them).
-PAGE_SCRIPTS = {str(page.relative_to(ROOT)): script(page.read_text(encoding="utf-8")) for page in pages()}
+PAGE_SCRIPTS = {page.relative_to(ROOT).as_posix(): script(page.read_text(encoding="utf-8")) for page in pages()}
 
 
 @pytest.mark.parametrize("page", [page for page, source in PAGE_SCRIPTS.items() if source])
