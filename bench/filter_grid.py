@@ -1,6 +1,6 @@
 """Filter against the multi-pattern libraries a user would pick instead, over a grid of sizes.
 
-    python bench/filter_grid.py [--repeat N] [--rows fixed,mixed,crafted]
+    python bench/filter_grid.py [--repeat N] [--rows fixed,mixed,crafted] [--json FILE]
 
 Needs pyahocorasick, ahocorasick-rs and daachorse (bench/requirements.txt; `make bench` installs
 them). Every figure is build plus scan, as a user pays it: Filter's call, or making the library's
@@ -55,6 +55,10 @@ highest crafted/control ratio, each met or not, and the peak growth of resident 
 Filter call on the largest cells, each in a fresh process, next to the fragments' total length
 and the budget of 64 bytes per character plus 16 MiB (with the fixed rows: 100,000 fragments of
 8 characters; with the mixed rows: 6 to 45 and 4 to 40 characters).
+
+With --json FILE, the run's figures and its printed report go to FILE as well (bench/results.py);
+`make bench` writes bench/results/filter_grid.json, from which bench/charts.py draws the chart
+and the tables of docs/performance.md.
 """
 
 import argparse
@@ -67,9 +71,12 @@ import tempfile
 import time
 from pathlib import Path
 
+import importlib.metadata
+
 import ahocorasick
 import ahocorasick_rs
 import daachorse
+from results import recording
 
 from tessavor.prod import Prod
 
@@ -85,6 +92,8 @@ ROWS = {"fixed": ["fixed 8"], "mixed": ["mixed 3-30", "mixed 4-40"], "crafted": 
 ALPHABET = "abcdefghijklmnopqrstuvwxyz0123456789"
 KINDS = ["anim", "comp", "layout", "light", "fx", "render"]
 PEERS = ["pyahocorasick", "ahocorasick-rs", "daachorse"]
+# The distribution each peer is installed from (bench/requirements.txt).
+PEER_PACKAGES = {"pyahocorasick": "pyahocorasick", "ahocorasick-rs": "ahocorasick-rs", "daachorse": "daachorse"}
 # Above this many fragment characters the libraries get at most PEER_REPEAT runs.
 BIG = 1_000_000
 PEER_REPEAT = 2
@@ -357,16 +366,18 @@ TIMES_HEADER = f" {'matched':>7} {'Filter':>9}" + "".join(f" {peer:>9}" for peer
 
 
 def print_family(family, cells):
-    """The family's table, in measure_family()'s order; returns its cliffs."""
+    """The family's table, in measure_family()'s order; returns its cells, each with its sizes and
+    its cliff."""
     axis = FAMILIES[family][1]
     print(f"{family}:\n{'fragments':>9} {'names':>7} {'match':>5}{TIMES_HEADER} {'cliff':>6}")
-    cliffs = []
+    rows = []
     for (fragments, names, variant), cell in cells.items():
-        cliffs.append(cliff(cells, axis, fragments, names, variant))
-        print(f"{fragments:>9,} {names:>7,} {variant:>5}{times_columns(cell)} {cliffs[-1]:>6.2f}")
+        rows.append(dict(fragments=fragments, names=names, variant=variant, **cell,
+                         cliff=cliff(cells, axis, fragments, names, variant)))
+        print(f"{fragments:>9,} {names:>7,} {variant:>5}{times_columns(cell)} {rows[-1]['cliff']:>6.2f}")
         if fragments == axis[-1]:
             print()
-    return cliffs
+    return rows
 
 
 def crafted_pair(shape, repeat):
@@ -381,18 +392,19 @@ def crafted_pair(shape, repeat):
 
 
 def print_crafted(repeat):
-    """Each crafted row beside its control; returns (ratios, crafted/control ratios)."""
+    """Each crafted row beside its control; returns [{"shape", "crafted", "control", "vs control"}]."""
     print(f"crafted:\n{'shape':<15} {'row':<7} {'fragments':>9} {'names':>6}{TIMES_HEADER} {'vs control':>10}")
-    ratios, versus = [], []
+    pairs = []
     for shape in CRAFTED:
         crafted, control = crafted_pair(shape, repeat)
-        versus.append(crafted["Filter"] / control["Filter"])
-        ratios += [crafted["ratio"], control["ratio"]]
-        for label, cell, tail in [("crafted", crafted, f" {format_ratio(versus[-1]):>10}"), ("control", control, "")]:
+        pairs.append({"shape": shape, "crafted": crafted, "control": control,
+                      "vs control": crafted["Filter"] / control["Filter"]})
+        for label, cell, tail in [("crafted", crafted, f" {format_ratio(pairs[-1]['vs control']):>10}"),
+                                  ("control", control, "")]:
             print(f"{shape if cell is crafted else '':<15} {label:<7} {cell['fragments']:>9,} {cell['names']:>6,}"
                   f"{times_columns(cell)}{tail}")
     print()
-    return ratios, versus
+    return pairs
 
 
 MEMORY = {"fixed": [("few", (8,), "8 characters"), ("many", (8,), "8 characters")],
@@ -401,17 +413,22 @@ MEMORY = {"fixed": [("few", (8,), "8 characters"), ("many", (8,), "8 characters"
 
 
 def print_memory(rows):
+    """Each measured call's peak growth; returns them, each with its sizes and budget."""
     lines = [line for row in rows for line in MEMORY.get(row, [])]
     if lines:
         print("Peak resident growth of one Filter call, each in a fresh process (budget 64 B/char + 16 MiB):")
     fragments, names = 100_000, NAMES[-1]
+    found_all = []
     for variant, lengths, label in lines:
         found = peak_growth(fragments, names, variant, lengths)
         budget = 64 * found["chars"] + 16 * 2**20
+        found_all.append(dict(found, fragments=fragments, names=names, variant=variant, lengths=label,
+                              budget=budget))
         print(f"  {fragments:,} fragments of {label}, {names:,} names, {variant}: "
               f"{found['growth'] / 2**20:.1f} MiB for {found['chars']:,} characters "
               f"({found['growth'] / found['chars']:.1f} B/char; budget {budget / 2**20:.1f} MiB:"
               f" {verdict(found['growth'] <= budget)})")
+    return found_all
 
 
 def print_summary(ratios, cliffs, versus):
@@ -431,6 +448,7 @@ def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeat", type=int, default=5, help="runs per figure (the best counts)")
     parser.add_argument("--rows", default=",".join(ROWS), help="which rows, of " + ", ".join(ROWS))
+    parser.add_argument("--json", metavar="FILE", help="also write the figures and the report to FILE")
     args = parser.parse_args()
     args.rows = args.rows.split(",")
     unknown = set(args.rows) - set(ROWS)
@@ -441,20 +459,22 @@ def parse_args():
 
 def main():
     args = parse_args()
-    print(f"Filter grid: build + scan, best of {args.repeat} (libraries at most {PEER_REPEAT} above"
-          f" {BIG:,} fragment characters); ratio = fastest library / Filter (target >= 3);")
-    print("cliff = Filter / straight line through its neighbours on its family's fragments axis (target <= 1.5);")
-    print("vs control = Filter on the crafted row / Filter on its control (target <= 3)\n")
-    ratios, cliffs, versus = [], [], []
-    for family in [family for row in args.rows for family in ROWS[row]]:
-        cells = measure_family(family, args.repeat)
-        cliffs += print_family(family, cells)
-        ratios += [cell["ratio"] for cell in cells.values()]
-    if "crafted" in args.rows:
-        ratios_crafted, versus = print_crafted(args.repeat)
-        ratios += ratios_crafted
-    print_summary(ratios, cliffs, versus)
-    print_memory(args.rows)
+    with recording(args.json) as record:
+        record["run"].update(repeat=args.repeat, peer_repeat=PEER_REPEAT, big=BIG,
+                             peers={peer: importlib.metadata.version(package) for peer, package in PEER_PACKAGES.items()})
+        print(f"Filter grid: build + scan, best of {args.repeat} (libraries at most {PEER_REPEAT} above"
+              f" {BIG:,} fragment characters); ratio = fastest library / Filter (target >= 3);")
+        print("cliff = Filter / straight line through its neighbours on its family's fragments axis (target <= 1.5);")
+        print("vs control = Filter on the crafted row / Filter on its control (target <= 3)\n")
+        families = record["families"] = {}
+        for family in [family for row in args.rows for family in ROWS[row]]:
+            families[family] = print_family(family, measure_family(family, args.repeat))
+        record["crafted"] = print_crafted(args.repeat) if "crafted" in args.rows else []
+        cells = [cell for rows in families.values() for cell in rows]
+        pairs = record["crafted"]
+        print_summary([cell["ratio"] for cell in cells] + [p[row]["ratio"] for p in pairs for row in ("crafted", "control")],
+                      [cell["cliff"] for cell in cells], [pair["vs control"] for pair in pairs])
+        record["memory"] = print_memory(args.rows)
 
 
 if __name__ == "__main__":

@@ -189,10 +189,12 @@ def prepare(worker):
     # Every file gets a new time, so that the first build is a whole one, whatever an earlier run
     # that was stopped with a mutant in place left built.
     shutil.rmtree(tree, ignore_errors=True)
-    # With what the suite reads of the project: the README's code blocks, the version and the
-    # licence in the metadata's sources.
+    # With what the suite reads of the project: the pages whose examples it runs and whose links
+    # it follows, make demo's example, the saved benchmark results and what draws the performance
+    # page from them, the version and the licence in the metadata's sources.
     for path in subprocess.run(["git", "ls-files", "meson.build", "meson.options", "pyproject.toml",
-                                "pytest.ini", "README.md", "LICENSE", "tessavor", "tests",
+                                "pytest.ini", "README.md", "CONTRIBUTING.md", "CHANGELOG.md", "LICENSE",
+                                "docs", "examples", "bench/charts.py", "bench/results", "tessavor", "tests",
                                 "devtracker", *FOLDERS], cwd=ROOT, capture_output=True, text=True,
                                check=True).stdout.split():
         os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
