@@ -25,7 +25,7 @@ public:
         Py_ssize_t states = 0;      // the root included
         Py_ssize_t row_depths = 0;  // depths whose states got rows (the root's is depth 0)
         Py_ssize_t row_entries = 0; // entries of the rows kept or set aside
-        Py_ssize_t runs = 0;        // chain states that start a run
+        Py_ssize_t runs = 0;        // states whose entry starts a run
     };
 
     // Builds the automaton of `parts` (parts.total < kMaxTotal) as `plan`

@@ -381,6 +381,7 @@ void Automaton::Builder::finish_rows()
     auto work_out = [this, entries](int32_t from, int32_t to) {
         for (int32_t state = from; state < to; ++state) {
             entries[state] = a_.entry_of(state);
+            a_.facts_.runs += entry::starts_run(entries[state]);
         }
     };
     work_out(0, states_);
