@@ -13,7 +13,9 @@ constexpr Py_ssize_t kFetchParts = 16;
 } // namespace
 
 Automaton::Builder::Builder(Automaton &automaton, const PartList &parts, const Plan &plan)
-    : a_(automaton), parts_(parts), plan_(plan)
+    : a_(automaton), parts_(parts), plan_(plan),
+      ride_capacity_(std::min(parts.count, parts.total / 2)), ended_(ride_capacity_),
+      live_(parts.count), top_(static_cast<int32_t>(parts.total + 1))
 {
     assert(plan.way == Way::kAutomaton);
     assert(parts.count > 0 && parts.total < kMaxTotal);
@@ -24,9 +26,6 @@ Automaton::Builder::Builder(Automaton &automaton, const PartList &parts, const P
 int Automaton::Builder::allocate_for_parts()
 {
     Py_ssize_t count = parts_.count;
-    // A ride has parts of two code points or more, each in one ride at most.
-    ride_capacity_ = std::min(count, parts_.total / 2);
-    ended_ = ride_capacity_;
     return order_.resize(count) && next_order_.resize(count) && at_.allocate(count) &&
                    next_part_.resize(count) && text_.resize(parts_.total + 1) &&
                    start_.resize(count + 1) && class_at_.resize(count) &&
@@ -91,8 +90,6 @@ int Automaton::Builder::run()
     if (reserve_rows(0, 1) < 0) {
         return -1;
     }
-    live_ = parts_.count;
-    top_ = static_cast<int32_t>(parts_.total + 1);
     int32_t first_at_depth = 0;
     for (Py_ssize_t depth = 0; live_ > 0 || going_on_ > 0; ++depth) {
         open_depth(depth, states_ - first_at_depth + going_on_);

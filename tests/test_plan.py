@@ -64,6 +64,12 @@ def test_rows_by_branching():
     assert probe.plan(random_parts(2, 20000, 12, "abcde"), 10**6)["row_depths"] == 7
 
 
+def test_the_row_budget_is_12_bytes_a_code_point_and_8_mib():
+    for parts in (["ab"], random_parts(4, 5000, 12, LETTERS)):
+        total = sum(map(len, parts))
+        assert probe.plan(parts, 0, {"way": "automaton"})["row_budget"] == (12 * total + (8 << 20)) // 4  # 4-byte entries
+
+
 def test_rows_forced():
     parts = random_parts(3, 20000, 12, LETTERS)
     root = probe.plan(parts, 0, {"rows": "root"})
