@@ -11,8 +11,8 @@ from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 from conftest import run_python
-from matcher_support import (SHAPES, check, failure_chains, long_runs, packed_collisions, packed_overlaps, thue_morse,
-                             thue_morse_blocks)
+from matcher_support import (SHAPES, WIDE, check, failure_chains, long_runs, packed_collisions, packed_overlaps,
+                             thue_morse, thue_morse_blocks)
 
 
 @settings(max_examples=120, deadline=None)
@@ -142,7 +142,7 @@ def test_a_state_without_a_row_finds_no_child_past_its_own(Prod):
     """A thousand one-character parts of wide code points make rows too wide to give below the root;
     "a" then has nine children, searched by halving, and the state numbered right after them ("bd")
     is on a class above theirs. "adz" must not step into it and find "bdz"."""
-    fillers = [chr(0x4E00 + i) for i in range(1000)]
+    fillers = WIDE[:1000]
     parts = [f"a{c}z" for c in "cfghijklm"] + ["bdz", "bey"] + fillers
     items = ["adz", "xadzx", "bdy", "aez", "acz", "bdz", "beyond", "ad" * 5, "ab", "bd"]
     assert check(Prod, items, parts) == ["acz", "bdz", "beyond"]
