@@ -153,8 +153,10 @@ def test_a_failure_is_one_line_and_exit_status_1(case, tracker, credentials, tmp
         expected = f"cannot save {blend}: Cannot open file {blend}"
     proc = run_tool(credentials, blend, *args)
     assert proc.returncode == 1
-    [line] = proc.stderr.splitlines()
+    # Blender may say something of its own first (in a chroot without /etc/mtab, 4.2 does).
+    [line] = [line for line in proc.stderr.splitlines() if line.startswith("blender_shot_setup")]
+    assert proc.stderr.endswith(line + "\n")
     assert line == f"blender_shot_setup: {expected}" or case == "nowhere to save" and line.startswith(
         f"blender_shot_setup: {expected}") and line.endswith("for writing: No such file or directory")
-    assert "Traceback" not in proc.stdout
+    assert "Traceback" not in proc.stdout + proc.stderr
     assert not blend.exists()
