@@ -5,8 +5,8 @@
 
 Runs where `bpy` imports beside `tessavor.prod`: Blender's own Python, or a
 CPython with Blender's `bpy` module installed (what `make test-dcc` runs).
-SCENE.blend is opened when it exists, else the scene starts empty of shots;
-either way it is saved there at the end.
+SCENE.blend is opened when it exists, else the tool fills the scene Blender
+started with; either way it is saved there at the end.
 
 Layout: a collection per project, in it a collection per sequence
 ("Project/sq010"), in each an empty per shot ("Project/sq010/sh010"); a shot
