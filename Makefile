@@ -275,7 +275,8 @@ test-dcc: dcc-libraries $(DCC_VENV)/.installed ## the Blender example and the im
 	TESSAVOR_IMPORT_FIRST=bpy $(DCC_VENV)/bin/pytest -p no:cacheprovider tests/dcc tests/test_import.py tests/test_filter.py
 endif
 
-# bpy first, alone: it is half a gigabyte, and a new wheel of the module does not fetch it again.
+# bpy first, alone: a wheel of 350 to 430 MB that a new wheel of the module does
+# not fetch again. The repo root goes after site-packages, as in .venv, for devtracker.
 $(DCC_VENV)/.bpy-$(BPY_VERSION): | check-python
 	@test -n "$(BPY_VERSION)" || { echo "error: test-dcc runs on CPython $(DCC_PYTHONS), the Pythons of the bpy releases pinned here, not on $(PYTHON)" >&2; exit 1; }
 	rm -rf $(DCC_VENV)
