@@ -105,3 +105,16 @@ def test_rows_forced():
 def test_where_runs_start(parts, runs, run_states):
     plan = probe.plan(parts, 0, {"runs": runs})
     assert (plan["runs"], plan["run_states"]) == (runs, run_states)
+
+
+def test_a_chain_past_a_state_that_accepts_is_left_alone():
+    # "ab" accepts through its failure link ("b" is a part), so what the long parts hold past it is
+    # never reached: the build stops at depth 2, whether they go on alike to their end or part
+    # ways there, and the rows are the root's, "a"'s and those set aside for the chain.
+    tail = "b" + "cdefgh" * 7
+    every = {"way": "automaton", "rows": "all"}
+    alike = probe.plan(["b", "a" + tail], 0, every)
+    parting = probe.plan(["b", "a" + tail + "c", "a" + tail + "d"], 0, every)
+    assert alike["row_depths"] == parting["row_depths"] == 3
+    width = 1 + len(set("abcdefgh"))  # a class per code point, and class 0
+    assert alike["row_entries"] == parting["row_entries"] == (2 + 32) * width
