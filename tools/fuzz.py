@@ -1,0 +1,313 @@
+"""Coverage-guided fuzzing of tessavor.prod with atheris: `make fuzz` runs it.
+
+An input's first byte picks one of three targets, each checked against plain Python:
+
+- filter: `Prod.Filter(None, items, parts)` against the model in tests/test_fuzz.py (the same
+  items, the very objects, in order).
+- binding: a method of Prod called with positional values and keyword names (interned, built at
+  run time, a str subclass; with _testcapi also raw vectorcalls, whose names may be unhashed or no
+  str at all) against a plain Python function with the same parameters: the same values bound,
+  or TypeError from both, with the module's message and traceback entry.
+- load_json: `Prod.load_json` of a file holding the input against `json.load(open(path))`: the
+  same value, or the same exception type and message.
+
+A mismatch raises AssertionError; atheris then writes the input as a crash file and stops.
+
+Run alone, from the repository root, in .venv-fuzz (the module built by clang with
+-fsanitize=fuzzer-no-link,address,undefined; `make .venv-fuzz/.installed` makes it):
+
+    LD_PRELOAD=$(.venv-fuzz/bin/python -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so \\
+        PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 \\
+        .venv-fuzz/bin/python tools/fuzz.py build/fuzz/corpus tests/fuzz_corpus -max_total_time=60
+
+Any libFuzzer flag may follow; a crash file given instead of folders is run once. Without
+atheris (any venv with the module, e.g. for coverage):
+
+    python tools/fuzz.py --replay FILE_OR_FOLDER ...   each input once; fails at the first mismatch
+    python tools/fuzz.py --show FILE                   what an input decodes to, to write its test
+"""
+import json
+import os
+import sys
+import tempfile
+import types
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+
+import tessavor.prod  # noqa: E402
+
+from conftest import module_entries  # noqa: E402
+from test_fuzz import METHODS, binding_error, model  # noqa: E402
+
+try:
+    import _testcapi
+except ImportError:
+    _testcapi = None
+
+Prod = tessavor.prod.Prod
+
+# ---------------------------------------------------------------------------------------------
+# filter
+
+# Bytes 0x00 to 0xbf stand for the code points U+0000 to U+00BF; 0xc0 to 0xfd for these: the
+# ends of Latin-1, the first code points past it, each width of str and its ends, surrogates
+# (lone, and a pair that is no astral character).
+WIDE = ("\xc0\xdf\xe9\xfe\xff\u0100\u0101\u0102\u017f\u0391\u03b1\u07ff\u0800\u20ac\u4e00\u4e01"
+        "\ud7ff\ud800\udbff\udc00\udfff\ue000\ufeff\ufffd\ufffe\uffff"
+        "\U00010000\U00010001\U0001f600\U0001f601\U0010fffe\U0010ffff")
+WIDE += "".join(chr(0x3041 + i) for i in range(0xfe - 0xc0 - len(WIDE)))
+CHARS = str.maketrans({chr(0xc0 + i): c for i, c in enumerate(WIDE)})
+END_OF_PART, END_OF_PARTS = 0xff, 0xfe
+
+PARTS_TYPES = [list, tuple, set, frozenset]
+Item = type("Item", (str,), {})  # a str subclass: Filter's general path, same answers
+
+
+def decode_filter(data):
+    """(items, parts) of a filter input.
+
+    data[0] is a flag byte: bits 0-1 the type of parts (list, tuple, set, frozenset), bit 2 items
+    in a tuple, bit 3 the first item and bit 4 the first part a str subclass, bit 5 items
+    repeated up to the matcher's minimum (8 items and 64 item-part pairs). Then the parts, each
+    ended by 0xff, up to a 0xfe; then the items, each ended by 0xff.
+    """
+    flags = data[0] if data else 0
+    head, _, tail = bytes(data[1:]).partition(bytes([END_OF_PARTS]))
+    parts = [p.decode("latin-1").translate(CHARS) for p in head.split(bytes([END_OF_PART]))]
+    items = [i.decode("latin-1").translate(CHARS) for i in tail.split(bytes([END_OF_PART]))] if tail else []
+    if flags & 8 and items:
+        items[0] = Item(items[0])
+    if flags & 16:
+        parts[0] = Item(parts[0])
+    if flags & 32 and items:
+        wanted = max(8, -(-64 // len(parts)))
+        items = [items[i % len(items)] for i in range(max(wanted, len(items)))]
+    return (tuple if flags & 4 else list)(items), PARTS_TYPES[flags & 3](parts)
+
+
+def check_filter(data):
+    items, parts = decode_filter(data)
+    expected = model(items, parts)
+    got = Prod.Filter(None, items, parts)
+    assert type(got) is list and len(got) == len(expected) and all(a is b for a, b in zip(got, expected)), \
+        f"Filter(None, {items!r}, {parts!r}) gave {got!r}, not {expected!r}"
+
+
+# ---------------------------------------------------------------------------------------------
+# binding
+
+class Value(Prod):
+    """A value any parameter can take, showing afterwards where the module bound it: Filter walks
+    it (the walk is logged), gazu gets it by name (the substitute echoes it), open() reads the file
+    it stands for (which holds its number), and as self it receives __init__'s attributes."""
+
+    def __iter__(self):
+        LOG.append(self)
+        return iter([f"<{self.number}>"])
+
+    def __fspath__(self):
+        return self.path
+
+
+LOG = []
+VALUE_FILES = tempfile.mkdtemp(prefix="tessavor-fuzz-")
+VALUE_COUNT = 9  # self, four positional values, four keywords
+for number in range(VALUE_COUNT):
+    with open(os.path.join(VALUE_FILES, f"{number}.json"), "w") as f:
+        json.dump(dict.fromkeys(["number", "host_url", "event_url", "login_id", "password"], number), f)
+
+space = types.SimpleNamespace
+ECHO_GAZU = space(
+    set_host=lambda host: None, set_event_host=lambda host: None, log_in=lambda login, password: None,
+    project=space(get_project_by_name=lambda name: {"name": name}, all_projects=lambda: []),
+    shot=space(**dict.fromkeys(["all_episodes_for_project", "all_sequences_for_project", "all_shots_for_project"],
+                               lambda record: [record])),
+    person=space(all_persons=lambda: [], get_person_by_full_name=lambda name: ("person", name)),
+    user=space(all_tasks_to_do=lambda: []))
+METHOD_NAMES = sorted(METHODS)
+
+
+def plain_function(params):
+    """A Python function with exactly these parameters, returning the values bound to them."""
+    namespace = {}
+    exec(f"def bound({', '.join(params)}):\n    return ({', '.join(params)},)\n", namespace)
+    return namespace["bound"]
+
+
+PLAIN = {name: plain_function(params) for name, (params, _) in METHODS.items()}
+
+# Keyword names: every parameter of every method, names of the same length in a wider kind,
+# near misses, and names no parameter has.
+KEYWORDS = sorted({name for params, _ in METHODS.values() for name in params}) + [
+    "strin\u0101", "sel\u0100", "substr\x00", "Self", "project_nam", "x", "extra", "", "\U0001f600"]
+Name = type("Name", (str,), {})
+
+
+def keyword_name(text, variant, raw):
+    """The name as interned text, or built at run time (not interned; unhashed when `raw`, where no
+    dictionary hashes it), or a str subclass; in raw calls, variants 4 and 5 are no str at all."""
+    if variant == 0:
+        return sys.intern(text)
+    if variant == 1 or (variant > 2 and not raw):
+        return "".join(list(text))  # a new object, but for one character (CPython keeps those)
+    if variant == 2:
+        return Name(text)
+    return "".join(list(text)) if variant == 3 else (None if variant == 4 else len(text))
+
+
+def decode_binding(data):
+    """(method, bound, raw, positional count, keyword names) of a binding input.
+
+    data[0] picks the method; data[1] holds bound (bit 0, as 0 or 1), raw vectorcall (bit 1, when _testcapi
+    is there) and the number of positional values including self (bits 2-4, modulo 5); then a
+    pair of bytes a keyword, four at most: the name, and how it is made (keyword_name).
+    """
+    data = bytes(data) + bytes(2 - min(len(data), 2))
+    method = METHOD_NAMES[data[0] % len(METHOD_NAMES)]
+    raw = bool(data[1] & 2) and _testcapi is not None
+    names, seen = [], set()
+    for i in range(2, min(len(data) - 1, 10), 2):
+        name = keyword_name(KEYWORDS[data[i] % len(KEYWORDS)], data[i + 1] % 6, raw)
+        key = (isinstance(name, str), str(name))
+        if key not in seen:  # keywords naming one parameter twice bind the later one: not Python's rule
+            seen.add(key)
+            names.append(name)
+    return method, data[1] & 1, raw, (data[1] >> 2) % 5, names
+
+
+def call(function, values, n, names, bound, raw):
+    """function(*values[:n], **dict(zip(names, values[n:]))), as a bound method of values[0] when
+    `bound`; (True, result) or (False, exception)."""
+    if bound:
+        function = types.MethodType(function, values[0]) if isinstance(function, types.FunctionType) else \
+            getattr(values[0], function.__name__)
+    args = values[bound:n] if n else []
+    kwvalues = values[n:n + len(names)]
+    try:
+        if raw:
+            return True, _testcapi.pyobject_vectorcall(function, tuple(args + kwvalues), tuple(names))
+        return True, function(*args, **dict(zip(names, kwvalues)))
+    except Exception as exc:  # noqa: BLE001 - the failure itself is compared
+        return False, exc
+
+
+def bound_by_module(method, params, values, result):
+    """The values the module bound, as far as the call shows them: {parameter: value}."""
+    by_number = {v.number: v for v in values}
+    if method == "Filter":
+        return {"string": LOG[0], "substr": LOG[1]}
+    if method in ("get_episodes", "get_sequences", "get_shots"):
+        return {"project_name": result[0]}
+    if method == "get_project":
+        return {"project_name": result["name"]}
+    if method == "get_person_by_name":
+        return {"person_name": result[1]}
+    if method == "load_json":
+        return {"json_file": by_number[result["number"]]}
+    if method == "__init__":
+        (self,) = [v for v in values if "host_url" in vars(v)]
+        return {"self": self, "crenditial": by_number[self.host_url]}
+    return {}  # the others show nothing of their values
+
+
+def check_binding(data):
+    method, bound, raw, n, names = decode_binding(data)
+    params, line = METHODS[method]
+    values = []
+    for number in range(VALUE_COUNT):
+        value = Value.__new__(Value)
+        value.number, value.path = number, os.path.join(VALUE_FILES, f"{number}.json")
+        values.append(value)
+    n = max(n, bound)  # a bound method has its self
+    expected_ok, expected = call(PLAIN[method], values, n, names, bound, raw)
+    del LOG[:]
+    ok, got = call(getattr(Prod, method), values, n, names, bound, raw)
+    case = f"{'p.' if bound else 'Prod.'}{method}: {n} positional, keywords {names!r}{' (raw)' if raw else ''}"
+    if not expected_ok:
+        assert type(expected) is TypeError, f"{case}: the plain function raised {expected!r}"
+        assert not ok and type(got) is TypeError, f"{case}: {got!r}, not a TypeError"
+        assert module_entries(got) == [(f"tessavor.prod.Prod.{method}", line)], f"{case}: {module_entries(got)}"
+        if all(isinstance(name, str) for name in names):
+            message = binding_error(method, n, [str(name) for name in names])
+            assert str(got) == message, f"{case}: {got!r}, not {message!r}"
+        return
+    assert ok, f"{case}: raised {got!r}, where the plain function bound {expected!r}"
+    want = dict(zip(params, expected))
+    for param, value in bound_by_module(method, params, values, got).items():
+        assert value is want[param], f"{case}: {param} bound to value {value.number}, not {want[param].number}"
+
+
+# ---------------------------------------------------------------------------------------------
+# load_json
+
+DOCUMENT = os.path.join(VALUE_FILES, "document.json")
+
+
+def outcome(function, *args):
+    try:
+        return True, function(*args)
+    except Exception as exc:  # noqa: BLE001 - the failure itself is compared
+        return False, exc
+
+
+def check_load_json(data):
+    with open(DOCUMENT, "wb") as f:
+        f.write(data)
+    with open(DOCUMENT) as f:
+        expected_ok, expected = outcome(json.load, f)
+    ok, got = outcome(Prod.load_json, None, DOCUMENT)
+    case = f"load_json of {bytes(data)!r}"
+    assert ok == expected_ok, f"{case}: {got!r}, not {expected!r}"
+    if ok:
+        assert type(got) is type(expected) and repr(got) == repr(expected), f"{case}: {got!r}, not {expected!r}"
+    else:
+        assert (type(got), str(got)) == (type(expected), str(expected)), f"{case}: {got!r}, not {expected!r}"
+
+
+# ---------------------------------------------------------------------------------------------
+
+TARGETS = [check_filter, check_binding, check_load_json]
+DECODERS = [decode_filter, decode_binding, lambda data: bytes(data)]
+
+
+def test_one_input(data):
+    if data:
+        TARGETS[data[0] % len(TARGETS)](data[1:])
+
+
+def inputs(paths):
+    for path in paths:
+        if os.path.isdir(path):
+            yield from (os.path.join(path, name) for name in sorted(os.listdir(path)))
+        else:
+            yield path
+
+
+def main(argv):
+    tessavor.prod.gazu = ECHO_GAZU  # the module reads gazu afresh at each call
+    if argv[1:2] == ["--show"]:
+        for path in argv[2:]:
+            with open(path, "rb") as f:
+                data = f.read()
+            if data:
+                target = data[0] % len(TARGETS)
+                print(f"{path}: {TARGETS[target].__name__[6:]}", repr(DECODERS[target](data[1:])))
+        return 0
+    if argv[1:2] == ["--replay"]:
+        count = 0
+        for path in inputs(argv[2:]):
+            with open(path, "rb") as f:
+                test_one_input(f.read())
+            count += 1
+        print(f"{count} inputs replayed")
+        return 0
+    import atheris
+
+    atheris.Setup(argv, test_one_input)
+    atheris.Fuzz()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
