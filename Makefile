@@ -32,7 +32,7 @@ PYTHON_EXE ?= $(shell tools/find_python.sh $(PYTHON))
 PYTHON_ZOU ?= $(shell tools/find_python.sh 3.12 3.11)
 
 CXX_SOURCES := $(wildcard module/*.cpp module/*.hpp tracker/*.cpp tracker/*.hpp matcher/*.cpp matcher/*.hpp)
-SOURCES := meson.build pyproject.toml $(CXX_SOURCES) $(wildcard tessavor/*)
+SOURCES := meson.build meson.options pyproject.toml $(CXX_SOURCES) $(wildcard tessavor/*) tests/probe/probe.cpp
 
 VENV := .venv$(SUFFIX)
 ASAN_VENV := .venv-asan$(SUFFIX)
@@ -42,6 +42,9 @@ VENV_PATH = PATH="$(CURDIR)/$(VENV)/bin:$$PATH"
 
 SANITIZE_ARGS := -Csetup-args=-Db_sanitize=address,undefined -Csetup-args=-Db_lundef=false \
 	-Csetup-args=-Dcpp_args=-fno-sanitize-recover=all -Csetup-args=-Dbuildtype=debugoptimized
+# The test builds carry the matcher probe the tests force plans through
+# (tests/probe/); a wheel never does.
+PROBE_ARGS := -Csetup-args=-Dtest_probe=true
 ASAN_ENV = LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so)" \
 	ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:abort_on_error=1 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
@@ -132,12 +135,12 @@ check-python: ## fails with a hint when the CPython of PYTHON is not found
 
 $(VENV)/.installed: $(VENV)/.tools $(SOURCES)
 	mkdir -p build
-	PATH="$(CURDIR)/$(VENV)/bin:$$PATH" flock build/.lock $(VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/release$(SUFFIX) '.[test]'
+	PATH="$(CURDIR)/$(VENV)/bin:$$PATH" flock build/.lock $(VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/release$(SUFFIX) $(PROBE_ARGS) '.[test]'
 	touch $@
 
 $(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
 	mkdir -p build
-	PATH="$(CURDIR)/$(ASAN_VENV)/bin:$$PATH" flock build/.lock $(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/asan$(SUFFIX) $(SANITIZE_ARGS) '.[test]'
+	PATH="$(CURDIR)/$(ASAN_VENV)/bin:$$PATH" flock build/.lock $(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/asan$(SUFFIX) $(SANITIZE_ARGS) $(PROBE_ARGS) '.[test]'
 	touch $@
 
 clean: ## removes build, dist and the venvs of every version (all .venv*, but .venv-zou)
@@ -231,7 +234,7 @@ test-gazu-range: $(GAZU_LOW_VENV)/.gazu-$(GAZU_LOWEST) $(GAZU_HIGH_VENV)/.gazu-$
 
 $(GAZU_WHEELHOUSE)/.built: $(VENV)/.installed
 	rm -rf $(GAZU_WHEELHOUSE)
-	$(VENV_PATH) flock build/.lock $(VENV)/bin/python -m pip wheel --quiet --no-deps --no-build-isolation -Cbuild-dir=build/release$(SUFFIX) -w $(GAZU_WHEELHOUSE) .
+	$(VENV_PATH) flock build/.lock $(VENV)/bin/python -m pip wheel --quiet --no-deps --no-build-isolation -Cbuild-dir=build/release$(SUFFIX) -Csetup-args=-Dtest_probe=false -w $(GAZU_WHEELHOUSE) .
 	touch $@
 
 $(GAZU_LOW_VENV)/.gazu-$(GAZU_LOWEST): $(GAZU_LOW_VENV)/.tools $(GAZU_WHEELHOUSE)/.built

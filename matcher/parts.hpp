@@ -1,6 +1,5 @@
-// What the matcher's strategies share: the parts as one array of borrowed
-// exact strs, buffers of PyMem memory that free themselves, and reading a
-// code point whatever the str's storage width.
+// What the matcher's ways share: the parts as one array of borrowed exact
+// strs, and buffers of PyMem memory that free themselves.
 #ifndef TESSAVOR_MATCHER_PARTS_HPP
 #define TESSAVOR_MATCHER_PARTS_HPP
 
@@ -81,21 +80,6 @@ struct PartList {
 inline Py_ssize_t part_length(PyObject *part)
 {
     return PyUnicode_GET_LENGTH(part);
-}
-
-// Calls `scan(const Char *data, Py_ssize_t length)` with the storage of
-// `item`, a ready str, at its own width.
-template <typename Scan> bool scan_str(PyObject *item, Scan &&scan)
-{
-    Py_ssize_t length = PyUnicode_GET_LENGTH(item);
-    switch (PyUnicode_KIND(item)) {
-    case PyUnicode_1BYTE_KIND:
-        return scan(PyUnicode_1BYTE_DATA(item), length);
-    case PyUnicode_2BYTE_KIND:
-        return scan(PyUnicode_2BYTE_DATA(item), length);
-    default:
-        return scan(PyUnicode_4BYTE_DATA(item), length);
-    }
 }
 
 // The smallest power of two that is at least `count` (and at least 2).

@@ -1,35 +1,63 @@
 #include "matcher/substring_matcher.hpp"
 
+#include <new>
+
 #include "matcher/process_key.hpp"
+#include "matcher/ways.hpp"
 
 namespace tessavor::matcher {
 
-namespace {
+Py_ssize_t SubstringMatcher::parts_in(PyObject *parts)
+{
+    if (PyList_CheckExact(parts) || PyTuple_CheckExact(parts)) {
+        return Py_SIZE(parts);
+    }
+    return PyAnySet_CheckExact(parts) ? PySet_GET_SIZE(parts) : -1;
+}
 
-// Rough nanoseconds per unit of work of each way, measured with Filter on
-// random parts and items: building is paid once, scanning per code point of
-// the items.
-constexpr double kWindowPart = 25.0;   // one part into the hash set
-constexpr double kWindowStep = 2.0;    // one window of an item, per part length
-constexpr double kTriePoint = 15.0;    // one code point of a part into the automaton
-constexpr double kRowEntry = 0.3;      // filling one entry of a full row
-constexpr double kAutomatonStep = 3.0; // one code point of an item
+SubstringMatcher::~SubstringMatcher()
+{
+    if (ways_ != nullptr) {
+        ways_->~Ways();
+        PyMem_Free(ways_);
+    }
+}
 
-// Full rows take at most 12 bytes per code point of the parts plus 8 MiB:
-// they serve the build (failure links found in one step) as well as the
-// scan.
-constexpr Py_ssize_t kRowEntriesFixed = Py_ssize_t(1) << 21;
-constexpr Py_ssize_t kRowEntriesPerPoint = 3;
+SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text_length)
+{
+    return build(parts, text_length, Choice{});
+}
 
-} // namespace
+SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text_length,
+                                                const Choice &choice)
+{
+    assert(ways_ == nullptr && parts_in(parts) >= 0); // built once, from a shape it reads
+    void *memory = PyMem_Malloc(sizeof(Ways));
+    if (memory == nullptr) {
+        PyErr_NoMemory();
+        return Built::kFailed;
+    }
+    ways_ = new (memory) Ways();
+    return ways_->build(parts, text_length, choice);
+}
+
+bool SubstringMatcher::matches(PyObject *item) const
+{
+    return ways_->matches(item);
+}
+
+void SubstringMatcher::matches_two(PyObject *a, PyObject *b, bool found[2]) const
+{
+    ways_->matches_two(a, b, found);
+}
 
 // Takes the parts into parts_. Which shapes may be read here, with no
 // Python code running and no effect on what Filter answers, is Filter's
-// concern: this only reads exact lists, tuples, sets and frozensets.
-SubstringMatcher::Collected SubstringMatcher::collect(PyObject *parts)
+// concern: this reads exact lists, tuples, sets and frozensets.
+Ways::Collected Ways::collect(PyObject *parts)
 {
     bool sequence = PyList_CheckExact(parts) || PyTuple_CheckExact(parts);
-    Py_ssize_t count = sequence ? Py_SIZE(parts) : PySet_GET_SIZE(parts);
+    Py_ssize_t count = SubstringMatcher::parts_in(parts);
     if (!parts_.items.allocate(count)) {
         return Collected::kFailed;
     }
@@ -76,7 +104,7 @@ SubstringMatcher::Collected SubstringMatcher::collect(PyObject *parts)
 
 // Lists the distinct part lengths of parts_, ascending. Returns 0, or -1
 // with MemoryError set.
-int SubstringMatcher::list_lengths()
+int Ways::list_lengths()
 {
     Buffer<unsigned char> seen;
     if (!seen.allocate(parts_.longest + 1)) {
@@ -99,82 +127,58 @@ int SubstringMatcher::list_lengths()
     return 0;
 }
 
-Py_ssize_t SubstringMatcher::row_entries() const
-{
-    return kRowEntriesFixed + kRowEntriesPerPoint * parts_.total;
-}
-
-// The cheaper way that serves the parts, or kNone when neither does (the
-// automaton numbers its states in 32 bits).
-SubstringMatcher::Strategy SubstringMatcher::choose(Py_ssize_t text_length) const
-{
-    bool automaton_serves = parts_.total < Automaton::kMaxTotal;
-    if (!WindowHash::serves(parts_)) {
-        return automaton_serves ? Strategy::kAutomaton : Strategy::kNone;
-    }
-    if (!automaton_serves) {
-        return Strategy::kWindows;
-    }
-    double text = static_cast<double>(text_length);
-    double windows = kWindowPart * static_cast<double>(parts_.count) +
-                     kWindowStep * static_cast<double>(parts_.length_count) * text;
-    double automaton = kTriePoint * static_cast<double>(parts_.total) +
-                       kRowEntry * static_cast<double>(row_entries()) + kAutomatonStep * text;
-    return automaton < windows ? Strategy::kAutomaton : Strategy::kWindows;
-}
-
-SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text_length)
+SubstringMatcher::Built Ways::build(PyObject *parts, Py_ssize_t text_length, const Choice &choice)
 {
     switch (collect(parts)) {
     case Collected::kFailed:
-        return Built::kFailed;
+        return SubstringMatcher::Built::kFailed;
     case Collected::kNotAllStrs:
-        return Built::kDeclined;
+        return SubstringMatcher::Built::kDeclined;
     case Collected::kHasEmpty:
-        // An empty part is in every str.
-        strategy_ = Strategy::kAlways;
-        return Built::kReady;
+        // An empty part is in every str, whatever is forced.
+        plan_.way = Way::kAlways;
+        return SubstringMatcher::Built::kReady;
     case Collected::kNonEmpty:
         break;
     }
     // Only window hashing, and its cost estimate, go by the part lengths.
     if (WindowHash::serves(parts_) && list_lengths() < 0) {
-        return Built::kFailed;
+        return SubstringMatcher::Built::kFailed;
     }
-    strategy_ = choose(text_length);
-    switch (strategy_) {
-    case Strategy::kWindows: {
+    plan_ = make_plan(parts_, text_length, choice);
+    int built = 0;
+    switch (plan_.way) {
+    case Way::kWindowHash: {
         uint64_t key;
-        return process_key(&key) && windows_.build(parts_, key) == 0 ? Built::kReady
-                                                                     : Built::kFailed;
+        built = process_key(&key) ? windows_.build(parts_, key) : -1;
+        break;
     }
-    case Strategy::kAutomaton:
-        return classes_.prepare(parts_) == 0 &&
-                       automaton_.build(parts_, classes_, row_entries()) == 0
-                   ? Built::kReady
-                   : Built::kFailed;
+    case Way::kAutomaton:
+        built = automaton_.build(parts_, plan_);
+        break;
     default:
-        return Built::kDeclined;
+        return SubstringMatcher::Built::kDeclined;
     }
+    return built == 0 ? SubstringMatcher::Built::kReady : SubstringMatcher::Built::kFailed;
 }
 
-bool SubstringMatcher::matches(PyObject *item) const
+bool Ways::matches(PyObject *item) const
 {
-    switch (strategy_) {
-    case Strategy::kAlways:
+    switch (plan_.way) {
+    case Way::kAlways:
         return true;
-    case Strategy::kWindows:
+    case Way::kWindowHash:
         return windows_.matches(item);
-    case Strategy::kAutomaton:
+    case Way::kAutomaton:
         return automaton_.matches(item);
     default:
         return false;
     }
 }
 
-void SubstringMatcher::matches_two(PyObject *a, PyObject *b, bool found[2]) const
+void Ways::matches_two(PyObject *a, PyObject *b, bool found[2]) const
 {
-    if (strategy_ == Strategy::kAutomaton && PyUnicode_KIND(a) == PyUnicode_1BYTE_KIND &&
+    if (plan_.way == Way::kAutomaton && PyUnicode_KIND(a) == PyUnicode_1BYTE_KIND &&
         PyUnicode_KIND(b) == PyUnicode_1BYTE_KIND) {
         automaton_.matches_two(PyUnicode_1BYTE_DATA(a), PyUnicode_GET_LENGTH(a),
                                PyUnicode_1BYTE_DATA(b), PyUnicode_GET_LENGTH(b), found);

@@ -72,28 +72,6 @@ bool exact_sequence(PyObject *obj)
     return PyList_CheckExact(obj) || PyTuple_CheckExact(obj);
 }
 
-// The shapes of `substr` the matcher may serve. For each, reading every
-// part up front, in any order, gives what the item test would find:
-// - an exact list or tuple: read by position, no Python code runs;
-// - an exact set or frozenset: its own iterator runs no Python code (the
-//   elements are only read, not hashed or compared), and nothing else can
-//   change the set while the matcher runs.
-// With every part an exact str, `part in item` for an exact str item is a
-// plain substring search that calls no Python code and cannot fail, so the
-// answer (some part is in the item) depends neither on the order of the
-// parts nor on where the test would have stopped, and no traceback entry
-// is ever added along the way. Anything else, a subclass included, takes
-// the general path, whose iterator and containment calls may run code.
-bool matcher_shape(PyObject *obj)
-{
-    return exact_sequence(obj) || PyAnySet_CheckExact(obj);
-}
-
-Py_ssize_t part_count(PyObject *substr)
-{
-    return exact_sequence(substr) ? Py_SIZE(substr) : PySet_GET_SIZE(substr);
-}
-
 // Code points in the leading exact, ready str items: what the matcher will
 // scan, as far as it can tell before scanning. Only the cost of the ways
 // of matching goes by it, so it is estimated from at most kSampledItems
@@ -114,16 +92,31 @@ Py_ssize_t leading_text_length(PyObject *string)
     return sampled == 0 ? 0 : static_cast<Py_ssize_t>(static_cast<double>(total) / sampled * count);
 }
 
-// The matcher's path: an exact list or tuple of items, parts of a shape
-// that matcher_shape accepts and that are all exact strs. It serves the
-// leading items that are exact strs; no Python code runs while it does, so
-// neither `string` nor `substr` can change meanwhile. Returns the index of
-// the first item it did not serve, or -1 on failure.
+// The matcher's path: an exact list or tuple of items, and parts that are
+// all exact strs, held in a shape the matcher reads. For each such shape,
+// reading every part up front, in any order, gives what the item test
+// would find:
+// - an exact list or tuple: read by position, no Python code runs;
+// - an exact set or frozenset: its own iterator runs no Python code (the
+//   elements are only read, not hashed or compared), and nothing else can
+//   change the set while the matcher runs.
+// With every part an exact str, `part in item` for an exact str item is a
+// plain substring search that calls no Python code and cannot fail, so the
+// answer (some part is in the item) depends neither on the order of the
+// parts nor on where the test would have stopped, and no traceback entry
+// is ever added along the way. Anything else, a subclass included, takes
+// the general path, whose iterator and containment calls may run code.
+//
+// The matcher serves the leading items that are exact strs; no Python code
+// runs while it does, so neither `string` nor `substr` can change
+// meanwhile. Returns the index of the first item it did not serve, or -1
+// on failure.
 Py_ssize_t match_leading_strs(const MethodSpec &method, PyObject *result, PyObject *string,
                               PyObject *substr)
 {
     Py_ssize_t count = Py_SIZE(string);
-    if (count < kMatcherMinItems || count * part_count(substr) < kMatcherMinPairs) {
+    Py_ssize_t parts = SubstringMatcher::parts_in(substr);
+    if (parts < 0 || count < kMatcherMinItems || count * parts < kMatcherMinPairs) {
         return 0;
     }
     SubstringMatcher matcher;
@@ -176,7 +169,7 @@ PyObject *filter(const MethodSpec &method, PyObject *const *args)
         return fail_at(method.traceback_name, walk_line);
     }
     Py_ssize_t start = 0;
-    if (exact_sequence(string) && matcher_shape(substr)) {
+    if (exact_sequence(string)) {
         start = match_leading_strs(method, result.get(), string, substr);
         if (start < 0) {
             return nullptr;

@@ -1,4 +1,4 @@
-#include "matcher/windows.hpp"
+#include "matcher/window_hash.hpp"
 
 #include <cstring>
 

@@ -7,10 +7,10 @@
 // code points are all below 256. The sets' hash is keyed by the process's
 // secret. A scan costs the item's length times the number of distinct part
 // lengths, at most eight, however many parts there are.
-#ifndef TESSAVOR_MATCHER_WINDOWS_HPP
-#define TESSAVOR_MATCHER_WINDOWS_HPP
+#ifndef TESSAVOR_MATCHER_WINDOW_HASH_HPP
+#define TESSAVOR_MATCHER_WINDOW_HASH_HPP
 
-#include "matcher/parts.hpp"
+#include "matcher/char_classes.hpp"
 
 namespace tessavor::matcher {
 

@@ -1,0 +1,241 @@
+// _tessavor_probe: the matcher behind Filter, alone, for the tests. It runs
+// the matcher under a plan the caller forces and reports the plan it made,
+// so that every way of matching can be tried on every case. Built from the
+// same matcher sources as the module, in the test build only.
+//
+//   filter(items, parts, plan=None) -> the items that hold some part
+//   plan(parts, text_length, plan=None) -> dict: the plan, and what it built
+//
+// `items` is a list of exact strs; `parts` an exact list, tuple, set or
+// frozenset of exact strs. `plan` forces any of "way" ("windows",
+// "automaton"), "rows" ("auto", "all", "root") and "runs" ("auto",
+// "early", "none"); the rest is chosen as Filter would.
+#include <string.h>
+
+#include "matcher/plan.hpp"
+#include "matcher/substring_matcher.hpp"
+#include "matcher/ways.hpp"
+
+namespace {
+
+using tessavor::Ref;
+using namespace tessavor::matcher;
+
+// One option of a plan: its key, its names, and the values they stand for.
+template <typename Value> struct Option {
+    const char *key;
+    const char *names[3];
+    Value values[3];
+    int count;
+};
+
+const Option<Way> kWays = {"way", {"windows", "automaton"}, {Way::kWindowHash, Way::kAutomaton}, 2};
+const Option<Rows> kRows = {
+    "rows", {"auto", "all", "root"}, {Rows::kByBranching, Rows::kEveryDepth, Rows::kRootOnly}, 3};
+const Option<Runs> kRuns = {
+    "runs", {"auto", "early", "none"}, {Runs::kByOdds, Runs::kFromStart, Runs::kNone}, 3};
+
+// Reads one option from `plan`; 1 when present, 0 when absent, -1 with an
+// exception set.
+template <typename Value> int read_option(PyObject *plan, const Option<Value> &option, Value *out)
+{
+    PyObject *given = PyDict_GetItemString(plan, option.key); // borrowed
+    if (given == nullptr) {
+        return 0;
+    }
+    const char *name = PyUnicode_Check(given) ? PyUnicode_AsUTF8(given) : nullptr;
+    for (int i = 0; name != nullptr && i < option.count; ++i) {
+        if (strcmp(name, option.names[i]) == 0) {
+            *out = option.values[i];
+            return 1;
+        }
+    }
+    PyErr_Format(PyExc_ValueError, "plan[%s]: no such choice: %R", option.key, given);
+    return -1;
+}
+
+template <typename Value> const char *name_of(const Option<Value> &option, Value value)
+{
+    for (int i = 0; i < option.count; ++i) {
+        if (option.values[i] == value) {
+            return option.names[i];
+        }
+    }
+    return "?";
+}
+
+// The Choice that `plan` (None or a dict) asks for. Returns 0, or -1 with
+// an exception set.
+int read_choice(PyObject *plan, Choice *choice)
+{
+    if (plan == nullptr || plan == Py_None) {
+        return 0;
+    }
+    if (!PyDict_Check(plan)) {
+        PyErr_SetString(PyExc_TypeError, "plan must be None or a dict");
+        return -1;
+    }
+    Py_ssize_t known = 0;
+    int found = read_option(plan, kWays, &choice->way);
+    if (found < 0) {
+        return -1;
+    }
+    choice->force_way = found == 1;
+    known += found;
+    found = read_option(plan, kRows, &choice->rows);
+    if (found < 0) {
+        return -1;
+    }
+    known += found;
+    found = read_option(plan, kRuns, &choice->runs);
+    if (found < 0) {
+        return -1;
+    }
+    if (known + found != PyDict_GET_SIZE(plan)) {
+        PyErr_Format(PyExc_ValueError, "plan: unknown keys in %R", plan);
+        return -1;
+    }
+    return 0;
+}
+
+// Builds `matcher`; 0, or -1 with an exception set (ValueError where the
+// forced way does not serve the parts).
+int build(SubstringMatcher &matcher, PyObject *parts, Py_ssize_t text_length, PyObject *plan)
+{
+    Choice choice;
+    if (read_choice(plan, &choice) < 0) {
+        return -1;
+    }
+    if (SubstringMatcher::parts_in(parts) < 0) {
+        PyErr_SetString(PyExc_TypeError, "parts must be an exact list, tuple, set or frozenset");
+        return -1;
+    }
+    switch (matcher.build(parts, text_length, choice)) {
+    case SubstringMatcher::Built::kFailed:
+        return -1;
+    case SubstringMatcher::Built::kDeclined:
+        // Every part was read: it is the way that does not serve them.
+        if (matcher.ways()->parts().count == SubstringMatcher::parts_in(parts)) {
+            PyErr_SetString(PyExc_ValueError, "the plan's way does not serve these parts");
+        } else {
+            PyErr_SetString(PyExc_TypeError, "every part must be an exact str");
+        }
+        return -1;
+    case SubstringMatcher::Built::kReady:
+        return 0;
+    }
+    return 0;
+}
+
+PyObject *probe_filter(PyObject *, PyObject *args, PyObject *kwargs)
+{
+    static const char *keywords[] = {"items", "parts", "plan", nullptr};
+    PyObject *items, *parts, *plan = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O|O:filter", const_cast<char **>(keywords),
+                                     &PyList_Type, &items, &parts, &plan)) {
+        return nullptr;
+    }
+    Py_ssize_t count = PyList_GET_SIZE(items), text = 0;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject *item = PyList_GET_ITEM(items, i);
+        if (!PyUnicode_CheckExact(item)) {
+            PyErr_SetString(PyExc_TypeError, "every item must be an exact str");
+            return nullptr;
+        }
+        text += PyUnicode_GET_LENGTH(item);
+    }
+    SubstringMatcher matcher;
+    if (build(matcher, parts, text, plan) < 0) {
+        return nullptr;
+    }
+    Ref kept = Ref::steal(PyList_New(0));
+    if (!kept) {
+        return nullptr;
+    }
+    // Each item alone and two side by side, as Filter takes them: the two
+    // must agree.
+    for (Py_ssize_t i = 0; i < count; i += 2) {
+        PyObject *a = PyList_GET_ITEM(items, i);
+        PyObject *b = i + 1 < count ? PyList_GET_ITEM(items, i + 1) : a;
+        bool found[2];
+        matcher.matches_two(a, b, found);
+        if (found[0] != matcher.matches(a) || found[1] != matcher.matches(b)) {
+            PyErr_Format(PyExc_AssertionError, "matches and matches_two differ at item %zd", i);
+            return nullptr;
+        }
+        for (int k = 0; k < (i + 1 < count ? 2 : 1); ++k) {
+            if (found[k] && PyList_Append(kept.get(), k == 0 ? a : b) < 0) {
+                return nullptr;
+            }
+        }
+    }
+    return kept.release();
+}
+
+const char *way_name(Way way)
+{
+    switch (way) {
+    case Way::kAlways:
+        return "always";
+    case Way::kWindowHash:
+        return "windows";
+    case Way::kAutomaton:
+        return "automaton";
+    default:
+        return "none";
+    }
+}
+
+PyObject *probe_plan(PyObject *, PyObject *args, PyObject *kwargs)
+{
+    static const char *keywords[] = {"parts", "text_length", "plan", nullptr};
+    PyObject *parts, *plan = Py_None;
+    Py_ssize_t text_length;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "On|O:plan", const_cast<char **>(keywords),
+                                     &parts, &text_length, &plan)) {
+        return nullptr;
+    }
+    SubstringMatcher matcher;
+    if (build(matcher, parts, text_length, plan) < 0) {
+        return nullptr;
+    }
+    const Plan &made = matcher.ways()->plan();
+    if (made.way != Way::kAutomaton) {
+        return Py_BuildValue("{ss}", "way", way_name(made.way));
+    }
+    const Automaton::Facts &facts = matcher.ways()->automaton().facts();
+    return Py_BuildValue("{ss ss ss sn si si sn sn sn sn}", "way", way_name(made.way), "rows",
+                         name_of(kRows, made.rows), "runs", name_of(kRuns, made.runs), "row_budget",
+                         made.row_budget, "chain_rows", int(made.chain_rows), "run_ahead",
+                         int(made.run_ahead), "states", facts.states, "row_depths",
+                         facts.row_depths, "row_entries", facts.row_entries, "run_states",
+                         facts.runs);
+}
+
+PyMethodDef probe_methods[] = {
+    {"filter", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(probe_filter)),
+     METH_VARARGS | METH_KEYWORDS,
+     "filter(items, parts, plan=None): the items that hold some part"},
+    {"plan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(probe_plan)),
+     METH_VARARGS | METH_KEYWORDS, "plan(parts, text_length, plan=None): the plan and its build"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef probe_module = {
+    PyModuleDef_HEAD_INIT,
+    "_tessavor_probe",
+    "The matcher under a forced plan, for the tests.",
+    -1,
+    probe_methods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+} // namespace
+
+PyMODINIT_FUNC PyInit__tessavor_probe(void)
+{
+    return PyModule_Create(&probe_module);
+}
