@@ -144,7 +144,7 @@ $(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
 	touch $@
 
 clean: ## removes build, dist and the venvs of every version (all .venv*, but .venv-zou)
-	rm -rf build dist $(foreach version,$(PYTHONS),$(foreach venv,.venv .venv-asan .venv-fuzz .venv-gazu-low .venv-gazu-high,$(venv)$(call version_suffix,$(version))))
+	rm -rf build dist $(foreach version,$(PYTHONS),$(foreach venv,.venv .venv-asan .venv-fuzz .venv-fuzz-coverage .venv-gazu-low .venv-gazu-high,$(venv)$(call version_suffix,$(version))))
 
 # The eight wheels: for each version the manylinux one (check-wheel) and the
 # Windows one.
@@ -299,7 +299,13 @@ FUZZ_BUILD_ARGS := -Csetup-args=-Db_sanitize=address,undefined -Csetup-args=-Db_
 FUZZ_ENV = LD_PRELOAD="$$($(FUZZ_VENV)/bin/python -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so" \
 	PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: fuzz fuzz-toolchain
+.PHONY: fuzz fuzz-toolchain fuzz-coverage
+
+# The coverage build: clang's source-based coverage, no sanitizer, no optimizer.
+FUZZ_COVERAGE_VENV := .venv-fuzz-coverage$(SUFFIX)
+COVERAGE_BUILD_ARGS := -Csetup-args=-Dbuildtype=debug \
+	"-Csetup-args=-Dcpp_args=['-fprofile-instr-generate','-fcoverage-mapping']" \
+	"-Csetup-args=-Dcpp_link_args=['-fprofile-instr-generate']"
 
 fuzz-toolchain: ## Debian's clang 14 and its runtimes, when missing (as root)
 	@tools/apt_install.sh clang-14 clang++-14 llvm-profdata-14 llvm-cov-14 \
@@ -308,10 +314,19 @@ fuzz-toolchain: ## Debian's clang 14 and its runtimes, when missing (as root)
 $(FUZZ_VENV)/.installed: $(FUZZ_VENV)/.tools $(SOURCES) | fuzz-toolchain
 	mkdir -p build
 	$(FUZZ_VENV)/bin/python -m pip install --quiet $(ATHERIS)
-	$(call CLANG_SETUP,$(FUZZ_VENV)) flock build/.lock $(FUZZ_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/fuzz-asan$(SUFFIX) $(FUZZ_BUILD_ARGS) '.[test]'
+	$(call CLANG_SETUP,$(FUZZ_VENV)) flock build/.lock $(FUZZ_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/fuzz-asan$(SUFFIX) $(FUZZ_BUILD_ARGS) $(PROBE_ARGS) '.[test]'
 	touch $@
 
 fuzz: $(FUZZ_VENV)/.installed ## FUZZ_SECONDS (300) of coverage-guided fuzzing against plain Python; findings in build/fuzz
 	mkdir -p $(FUZZ_DIR)/corpus
 	$(FUZZ_ENV) $(FUZZ_VENV)/bin/python tools/fuzz.py $(FUZZ_DIR)/corpus tests/fuzz_corpus \
 		-max_total_time=$(FUZZ_SECONDS) -timeout=60 -artifact_prefix=$(FUZZ_DIR)/ -print_final_stats=1
+
+$(FUZZ_COVERAGE_VENV)/.installed: $(FUZZ_COVERAGE_VENV)/.tools $(SOURCES) | fuzz-toolchain
+	mkdir -p build
+	$(call CLANG_SETUP,$(FUZZ_COVERAGE_VENV)) flock build/.lock $(FUZZ_COVERAGE_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/fuzz-coverage$(SUFFIX) $(COVERAGE_BUILD_ARGS) $(PROBE_ARGS) '.[test]'
+	touch $@
+
+# tools/fuzz_coverage.py: the corpus replayed under each plan.
+fuzz-coverage: $(FUZZ_COVERAGE_VENV)/.installed ## line and region coverage of matcher/ per plan, over the corpus make fuzz grew
+	$(FUZZ_COVERAGE_VENV)/bin/python tools/fuzz_coverage.py $(FUZZ_DIR)/coverage $(FUZZ_DIR)/corpus tests/fuzz_corpus

@@ -2,8 +2,11 @@
 
 An input's first byte picks one of three targets, each checked against plain Python:
 
-- filter: `Prod.Filter(None, items, parts)` against the model in tests/test_fuzz.py (the same
-  items, the very objects, in order).
+- filter: `Prod.Filter(None, items, parts)` and, for exact strs, the matcher alone under the
+  matcher's own plan and under each plan of PLANS (tests/matcher_support.py), through the test
+  build's `_tessavor_probe`, against the model there: the same items, the very objects, in order.
+  A plan's way refuses the parts (ValueError) exactly where window hashing cannot serve them
+  and no part is empty (an empty part is in every str, whatever the plan).
 - binding: a method of Prod called with positional values and keyword names (interned, built at
   run time, a str subclass; with _testcapi also raw vectorcalls, whose names may be unhashed or no
   str at all) against a plain Python function with the same parameters: the same values bound,
@@ -24,6 +27,7 @@ Any libFuzzer flag may follow; a crash file given instead of folders is run once
 atheris (any venv with the module, e.g. for coverage):
 
     python tools/fuzz.py --replay FILE_OR_FOLDER ...   each input once; fails at the first mismatch
+    python tools/fuzz.py --plan N --replay ...         filter inputs under PLANS[N] alone (-1: none)
     python tools/fuzz.py --show FILE                   what an input decodes to, to write its test
 """
 import json
@@ -38,7 +42,8 @@ sys.path.insert(0, os.path.join(ROOT, "tests"))
 import tessavor.prod  # noqa: E402
 
 from conftest import module_entries  # noqa: E402
-from test_fuzz import METHODS, binding_error, model  # noqa: E402
+from matcher_support import PLANS, model, probe, windows_serve  # noqa: E402
+from test_fuzz import METHODS, binding_error  # noqa: E402
 
 try:
     import _testcapi
@@ -86,12 +91,36 @@ def decode_filter(data):
     return (tuple if flags & 4 else list)(items), PARTS_TYPES[flags & 3](parts)
 
 
+def same_items(got, expected):
+    return type(got) is list and len(got) == len(expected) and all(a is b for a, b in zip(got, expected))
+
+
+def windows_plan(plan):
+    return plan is not None and plan.get("way") == "windows"
+
+
 def check_filter(data):
     items, parts = decode_filter(data)
     expected = model(items, parts)
-    got = Prod.Filter(None, items, parts)
-    assert type(got) is list and len(got) == len(expected) and all(a is b for a, b in zip(got, expected)), \
-        f"Filter(None, {items!r}, {parts!r}) gave {got!r}, not {expected!r}"
+    if FILTER_PLANS[0] == "Filter":
+        got = Prod.Filter(None, items, parts)
+        assert same_items(got, expected), f"Filter(None, {items!r}, {parts!r}) gave {got!r}, not {expected!r}"
+    if any(type(s) is not str for s in [*items, *parts]):
+        return  # the probe takes exact strs only
+    refused = not (windows_serve(parts) or "" in parts)
+    for plan in FILTER_PLANS[1:]:
+        try:
+            got = probe.filter(list(items), parts, plan)
+        except ValueError:
+            assert windows_plan(plan) and refused, f"plan {plan} refused {parts!r}"
+            continue
+        assert not (windows_plan(plan) and refused), f"plan {plan} took {parts!r}"
+        assert same_items(got, expected), f"under plan {plan}, filter({list(items)!r}, {parts!r}) gave {got!r}"
+
+
+# What a filter input runs: Filter itself, then the matcher under its own plan and each forced one;
+# --plan N narrows it to the matcher under PLANS[N] alone (N = -1: its own plan).
+FILTER_PLANS = ["Filter", None, *PLANS]
 
 
 # ---------------------------------------------------------------------------------------------
@@ -286,6 +315,10 @@ def inputs(paths):
 
 def main(argv):
     tessavor.prod.gazu = ECHO_GAZU  # the module reads gazu afresh at each call
+    if argv[1:2] == ["--plan"]:
+        number = int(argv[2])
+        FILTER_PLANS[:] = [None, None if number < 0 else PLANS[number]]
+        del argv[1:3]
     if argv[1:2] == ["--show"]:
         for path in argv[2:]:
             with open(path, "rb") as f:
