@@ -20,9 +20,6 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests"))
-
-from matcher_support import PLANS, probe  # noqa: E402
-
 PROFDATA, COV = "llvm-profdata-14", "llvm-cov-14"  # clang 14's own: the profile format is its
 
 
@@ -39,9 +36,9 @@ def replay(out, number, folders):
     return merged
 
 
-def matcher_summary(profile):
+def matcher_summary(probe, profile):
     """(lines covered, lines, regions covered, regions) over the files of matcher/."""
-    report = subprocess.run([COV, "export", "-summary-only", probe.__file__, f"-instr-profile={profile}"],
+    report = subprocess.run([COV, "export", "-summary-only", probe, f"-instr-profile={profile}"],
                             check=True, capture_output=True, text=True).stdout
     totals = [0, 0, 0, 0]
     for entry in json.loads(report)["data"][0]["files"]:
@@ -64,19 +61,24 @@ def main(argv):
         sys.exit(__doc__)
     out, folders = argv[1], argv[2:]
     os.makedirs(out, exist_ok=True)
-    for stale in glob.glob(os.path.join(out, "plan*")):
+    for stale in glob.glob(os.path.join(out, "*.prof*")):
         os.remove(stale)
+    # The probe, imported here too, writes its counts on exit: beside the others, not in the
+    # current folder; they count for nothing.
+    os.environ["LLVM_PROFILE_FILE"] = os.path.join(out, "parent-%m.profraw")
+    from matcher_support import PLANS, probe
+
     count = sum(len(os.listdir(f)) if os.path.isdir(f) else 1 for f in folders)
     print(f"matcher/ as the probe ran it, over {count} inputs of {', '.join(folders)}")
     print(f"{'plan':<58} {'lines':>13} {'':6} {'regions':>13}")
     profiles = []
     for number in [-1, *range(len(PLANS))]:
         profiles.append(replay(out, number, folders))
-        print(row("the matcher's own" if number < 0 else json.dumps(PLANS[number]), matcher_summary(profiles[-1])),
-              flush=True)
+        print(row("the matcher's own" if number < 0 else json.dumps(PLANS[number]),
+                  matcher_summary(probe.__file__, profiles[-1])), flush=True)
     union = os.path.join(out, "plans.profdata")
     subprocess.run([PROFDATA, "merge", "-sparse", "-o", union, *profiles], check=True)
-    print(row("all together", matcher_summary(union)))
+    print(row("all together", matcher_summary(probe.__file__, union)))
     return 0
 
 
