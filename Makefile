@@ -319,7 +319,7 @@ $(FUZZ_VENV)/.installed: $(FUZZ_VENV)/.tools $(SOURCES) | fuzz-toolchain
 
 fuzz: $(FUZZ_VENV)/.installed ## FUZZ_SECONDS (300) of coverage-guided fuzzing against plain Python; findings in build/fuzz
 	mkdir -p $(FUZZ_DIR)/corpus
-	$(FUZZ_ENV) $(FUZZ_VENV)/bin/python tools/fuzz.py $(FUZZ_DIR)/corpus tests/fuzz_corpus \
+	$(FUZZ_ENV) $(FUZZ_VENV)/bin/python tools/fuzz.py $(FUZZ_DIR)/corpus tests/fuzz_corpus -dict=tools/fuzz.dict \
 		-max_total_time=$(FUZZ_SECONDS) -timeout=60 -artifact_prefix=$(FUZZ_DIR)/ -print_final_stats=1
 
 $(FUZZ_COVERAGE_VENV)/.installed: $(FUZZ_COVERAGE_VENV)/.tools $(SOURCES) | fuzz-toolchain

@@ -12,7 +12,8 @@ An input's first byte picks one of three targets, each checked against plain Pyt
   str at all) against a plain Python function with the same parameters: the same values bound,
   or TypeError from both, with the module's message and traceback entry.
 - load_json: `Prod.load_json` of a file holding the input against `json.load(open(path))`: the
-  same value, or the same exception type and message.
+  same value, or the same exception type and message, with the module's two traceback entries
+  (the `with` line and the body's).
 
 A mismatch raises AssertionError; atheris then writes the input as a crash file and stops.
 
@@ -21,7 +22,8 @@ Run alone, from the repository root, in .venv-fuzz (the module built by clang wi
 
     LD_PRELOAD=$(.venv-fuzz/bin/python -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so \\
         PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 \\
-        .venv-fuzz/bin/python tools/fuzz.py build/fuzz/corpus tests/fuzz_corpus -max_total_time=60
+        .venv-fuzz/bin/python tools/fuzz.py build/fuzz/corpus tests/fuzz_corpus -dict=tools/fuzz.dict \
+        -max_total_time=60
 
 Any libFuzzer flag may follow; a crash file given instead of folders is run once. Without
 atheris (any venv with the module, e.g. for coverage):
@@ -32,6 +34,7 @@ atheris (any venv with the module, e.g. for coverage):
 """
 import json
 import os
+import re
 import sys
 import tempfile
 import types
@@ -55,15 +58,29 @@ Prod = tessavor.prod.Prod
 # ---------------------------------------------------------------------------------------------
 # filter
 
-# Bytes 0x00 to 0xbf stand for the code points U+0000 to U+00BF; 0xc0 to 0xfd for these: the
-# ends of Latin-1, the first code points past it, each width of str and its ends, surrogates
-# (lone, and a pair that is no astral character).
+# What the bytes 0x00 to 0xfc of parts and items stand for: one of these alphabets, byte b for
+# its code point b modulo its length. The first holds U+0000 to U+00BF, then the ends of Latin-1,
+# the first code points past it, each width of str and its ends, surrogates (lone, and a pair
+# that is no astral character); the small ones make parts meet in items, share beginnings and
+# overlap far more often: one-byte text, mixed widths, and names' letters.
 WIDE = ("\xc0\xdf\xe9\xfe\xff\u0100\u0101\u0102\u017f\u0391\u03b1\u07ff\u0800\u20ac\u4e00\u4e01"
         "\ud7ff\ud800\udbff\udc00\udfff\ue000\ufeff\ufffd\ufffe\uffff"
         "\U00010000\U00010001\U0001f600\U0001f601\U0010fffe\U0010ffff")
-WIDE += "".join(chr(0x3041 + i) for i in range(0xfe - 0xc0 - len(WIDE)))
-CHARS = str.maketrans({chr(0xc0 + i): c for i, c in enumerate(WIDE)})
-END_OF_PART, END_OF_PARTS = 0xff, 0xfe
+WIDE += "".join(chr(0x3041 + i) for i in range(0xfd - 0xc0 - len(WIDE)))
+ALPHABETS = ["".join(map(chr, range(0xc0))) + WIDE, "ab\x00\xff", "ab\xff\u0100\u0101\ud800\U0001f600\x00",
+             "abcdefghijklmnopqrstuvwxyz0123456789_"]
+CHARS = [str.maketrans({chr(b): alphabet[b % len(alphabet)] for b in range(0xfd)}) for alphabet in ALPHABETS]
+END_OF_PART, END_OF_PARTS, PART_TEXT = 0xff, 0xfe, 0xfd
+PIECES = re.compile(re.escape(bytes([PART_TEXT])) + b"(.)", re.S)  # a segment's own bytes, part numbers
+
+
+def text_of(segment, chars, parts):
+    pieces = PIECES.split(segment)
+    for k in range(1, len(pieces), 2):
+        pieces[k] = parts[pieces[k][0] % len(parts)] if parts else ""
+    for k in range(0, len(pieces), 2):
+        pieces[k] = pieces[k].decode("latin-1").translate(chars)
+    return "".join(pieces)
 
 PARTS_TYPES = [list, tuple, set, frozenset]
 Item = type("Item", (str,), {})  # a str subclass: Filter's general path, same answers
@@ -74,13 +91,21 @@ def decode_filter(data):
 
     data[0] is a flag byte: bits 0-1 the type of parts (list, tuple, set, frozenset), bit 2 items
     in a tuple, bit 3 the first item and bit 4 the first part a str subclass, bit 5 items
-    repeated up to the matcher's minimum (8 items and 64 item-part pairs). Then the parts, each
-    ended by 0xff, up to a 0xfe; then the items, each ended by 0xff.
+    repeated up to the matcher's minimum (8 items and 64 item-part pairs), bit 6 every part
+    also an item, bit 7 every part but its last code point also an item (the scan then goes
+    along every part, and stops one short of each). data[1] picks the alphabet. Then the parts,
+    each ended by 0xff, up to a 0xfe; then the items, each ended by 0xff. Within them, 0xfd and a
+    byte k stand for the text of part k (modulo the parts before it): parts then sit inside items
+    and inside later parts far more often than random bytes would put them there.
     """
-    flags = data[0] if data else 0
-    head, _, tail = bytes(data[1:]).partition(bytes([END_OF_PARTS]))
-    parts = [p.decode("latin-1").translate(CHARS) for p in head.split(bytes([END_OF_PART]))]
-    items = [i.decode("latin-1").translate(CHARS) for i in tail.split(bytes([END_OF_PART]))] if tail else []
+    data = bytes(data) + bytes(2 - min(len(data), 2))
+    flags, chars = data[0], CHARS[data[1] % len(CHARS)]
+    head, _, tail = data[2:].partition(bytes([END_OF_PARTS]))
+    parts = []
+    for segment in head.split(bytes([END_OF_PART])):
+        parts.append(text_of(segment, chars, parts))
+    items = [text_of(segment, chars, parts) for segment in tail.split(bytes([END_OF_PART]))] if tail else []
+    items += (parts if flags & 64 else []) + ([p[:-1] for p in parts] if flags & 128 else [])
     if flags & 8 and items:
         items[0] = Item(items[0])
     if flags & 16:
@@ -195,12 +220,12 @@ def decode_binding(data):
     data = bytes(data) + bytes(2 - min(len(data), 2))
     method = METHOD_NAMES[data[0] % len(METHOD_NAMES)]
     raw = bool(data[1] & 2) and _testcapi is not None
-    names, seen = [], set()
+    names = []
     for i in range(2, min(len(data) - 1, 10), 2):
         name = keyword_name(KEYWORDS[data[i] % len(KEYWORDS)], data[i + 1] % 6, raw)
-        key = (isinstance(name, str), str(name))
-        if key not in seen:  # keywords naming one parameter twice bind the later one: not Python's rule
-            seen.add(key)
+        # Keywords naming one parameter twice bind the later one: not Python's rule. Compared by
+        # ==, which leaves an unhashed name unhashed.
+        if not any(isinstance(old, str) == isinstance(name, str) and old == name for old in names):
             names.append(name)
     return method, data[1] & 1, raw, (data[1] >> 2) % 5, names
 
@@ -292,6 +317,9 @@ def check_load_json(data):
         assert type(got) is type(expected) and repr(got) == repr(expected), f"{case}: {got!r}, not {expected!r}"
     else:
         assert (type(got), str(got)) == (type(expected), str(expected)), f"{case}: {got!r}, not {expected!r}"
+        entries = module_entries(got)
+        assert entries == [("tessavor.prod.Prod.load_json", 23), ("tessavor.prod.Prod.load_json", 24)], \
+            f"{case}: entries {entries}"
 
 
 # ---------------------------------------------------------------------------------------------
