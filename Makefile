@@ -94,7 +94,8 @@ GAZU_INSTALL = { $(1)/bin/python -m pip install --quiet "$(GAZU_WHEEL)[test]" ga
 
 .PHONY: test test-all help demo test-asan test-valgrind check-python clean wheels check-wheel \
 	windows-toolchain wheel-windows check-windows test-windows format
-.PHONY: real-stack-packages test-tracker demo-real bench bench-version bench-real-tracker mutants
+.PHONY: real-stack-packages test-tracker demo-real bench bench-version bench-grid bench-charts bench-plan \
+	bench-real-tracker mutants
 
 test: $(VENV)/.installed ## the pytest suite in .venv (the default; PYTHON=3.1X for another version)
 	$(VENV)/bin/pytest tests
@@ -253,14 +254,29 @@ demo-real: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## the quickstart
 # bench/filter_grid.py): no server, no root. Never part of the tests.
 # bench.py runs on each version, against that interpreter's own inline
 # chain, pure Python and C loop; the Filter grid, which compares with other
-# libraries (installed for it alone), runs on PYTHON.
-bench: $(VENV)/.installed ## the in-process benchmarks (bench.py on each version)
+# libraries (installed for it alone, with matplotlib), runs on PYTHON. Each
+# run's figures go to bench/results/, and bench/charts.py draws the charts
+# and the tables of docs/performance.md from there alone.
+BENCH_RESULTS := bench/results
+bench: $(VENV)/.installed ## the in-process benchmarks (bench.py on each version, the Filter grid), then their charts
 	$(call each_version,bench-version)
-	$(VENV)/bin/python -m pip install --quiet -r bench/requirements.txt
-	$(VENV)/bin/python bench/filter_grid.py
+	$(MAKE) --no-print-directory bench-grid bench-plan
 
-bench-version: $(VENV)/.installed ## bench.py on PYTHON alone
-	$(VENV)/bin/python bench/bench.py
+bench-version: $(VENV)/.installed ## bench.py on PYTHON alone (make bench-charts then redraws docs/performance.md)
+	$(VENV)/bin/python bench/bench.py --json $(BENCH_RESULTS)/bench-$(PYTHON).json
+
+bench-grid: $(VENV)/.installed ## the Filter grid alone (about ten minutes), then the charts
+	$(VENV)/bin/python -m pip install --quiet -r bench/requirements.txt
+	$(VENV)/bin/python bench/filter_grid.py --json $(BENCH_RESULTS)/filter_grid.json
+	$(MAKE) --no-print-directory bench-charts
+
+bench-charts: $(VENV)/.installed ## the charts and tables of docs/performance.md, redrawn from bench/results/ without measuring
+	$(VENV)/bin/python -m pip install --quiet -r bench/requirements.txt
+	$(VENV)/bin/python bench/charts.py --results $(BENCH_RESULTS)
+
+# The matcher's cost model, measured again beside the one in matcher/plan.cpp.
+bench-plan: $(VENV)/.installed ## the matcher's cost model measured again, beside the one in the code
+	$(VENV)/bin/python bench/plan_costs.py
 
 # Prod against gazu over a real stack (zou, PostgreSQL, Redis) on loopback.
 bench-real-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## Prod against gazu over a real zou

@@ -1,11 +1,13 @@
 """Side-by-side benchmark of tessavor.prod: native against pure Python, a
 compiled regular expression and plain C loops, all measured in this one run.
 
-    python bench/bench.py [--quick]
+    python bench/bench.py [--quick] [--json FILE]
 
 Every tracker call goes to a substitute gazu whose functions return prebuilt
 data at once, so only the module's own work is timed. Each figure is the best
-of several repeats (the least disturbed one), per call.
+of several repeats (the least disturbed one), per call. With --json FILE, the
+figures and the printed report go to FILE as well (bench/results.py); `make
+bench` writes bench/results/bench-3.1X.json for each version.
 """
 
 import argparse
@@ -26,6 +28,7 @@ import tessavor.prod
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 import baseline  # noqa: E402
+from results import recording  # noqa: E402
 
 
 def build_cloops(folder):
@@ -137,10 +140,13 @@ def check_same_answers(variants):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="a tenth of the data, fewer repeats")
+    parser.add_argument("--json", metavar="FILE", help="also write the figures and the report to FILE")
     args = parser.parse_args()
     scale, repeat, target = (10, 3, 0.05) if args.quick else (1, 7, 0.5)
 
-    with tempfile.TemporaryDirectory() as folder:
+    with tempfile.TemporaryDirectory() as folder, recording(args.json) as record:
+        record["run"].update(repeat=repeat, quick=args.quick)
+        record["workloads"] = workloads_measured = []
         cloops = build_cloops(folder)
         print(f"Python {sys.version.split()[0]}, best of {repeat}; ratio = time / reference time\n")
         print(f"{'workload':<48} {'variant':<16} {'ratio':>8} {'per call':>12}")
@@ -149,6 +155,7 @@ def main():
             check_same_answers(variants)
             times = {name: best(func, repeat, target) for name, func in variants.items()}
             measured.append(times)
+            workloads_measured.append({"workload": title, "reference": reference, "seconds": times})
             for name, seconds in times.items():
                 ratio = seconds / times[reference]
                 print(f"{title:<48} {name:<16} {ratio:>8.2f} {format_time(seconds):>12}")

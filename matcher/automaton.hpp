@@ -25,7 +25,7 @@ public:
         Py_ssize_t states = 0;      // the root included
         Py_ssize_t row_depths = 0;  // depths whose states got rows (the root's is depth 0)
         Py_ssize_t row_entries = 0; // entries of the rows kept or set aside
-        Py_ssize_t runs = 0;        // chain states that start a run
+        Py_ssize_t runs = 0;        // states whose entry starts a run
     };
 
     // Builds the automaton of `parts` (parts.total < kMaxTotal) as `plan`
@@ -51,9 +51,8 @@ private:
     bool scan(const Char *data, Py_ssize_t length, Py_ssize_t i, int32_t entry) const;
 
     CharClasses classes_; // numbered by the build, read-only afterwards
-    int32_t width_ = 0;   // classes_.width()
     Buffer<State> states_;
-    // Rows of width_ entries each (automaton_layout.hpp): what a scan reads
+    // Rows of classes_.width() entries each (automaton_layout.hpp): what a scan reads
     // once built, state numbers while building.
     Buffer<int32_t> rows_;
     // Per state of a chain: how many of the states after it a run passes

@@ -13,7 +13,9 @@ constexpr Py_ssize_t kFetchParts = 16;
 } // namespace
 
 Automaton::Builder::Builder(Automaton &automaton, const PartList &parts, const Plan &plan)
-    : a_(automaton), parts_(parts), plan_(plan)
+    : a_(automaton), parts_(parts), plan_(plan),
+      ride_capacity_(std::min(parts.count, parts.total / 2)), ended_(ride_capacity_),
+      live_(parts.count), top_(static_cast<int32_t>(parts.total + 1))
 {
     assert(plan.way == Way::kAutomaton);
     assert(parts.count > 0 && parts.total < kMaxTotal);
@@ -24,9 +26,6 @@ Automaton::Builder::Builder(Automaton &automaton, const PartList &parts, const P
 int Automaton::Builder::allocate_for_parts()
 {
     Py_ssize_t count = parts_.count;
-    // A ride has parts of two code points or more, each in one ride at most.
-    ride_capacity_ = std::min(count, parts_.total / 2);
-    ended_ = ride_capacity_;
     return order_.resize(count) && next_order_.resize(count) && at_.allocate(count) &&
                    next_part_.resize(count) && text_.resize(parts_.total + 1) &&
                    start_.resize(count + 1) && class_at_.resize(count) &&
@@ -39,7 +38,7 @@ int Automaton::Builder::allocate_for_parts()
 
 int Automaton::Builder::allocate_for_classes()
 {
-    Py_ssize_t width = a_.width_;
+    Py_ssize_t width = this->width();
     return seen_by_.allocate(width) && child_on_.resize(width) && distinct_.resize(width) &&
                    byte_of_.resize(width)
                ? 0
@@ -48,7 +47,7 @@ int Automaton::Builder::allocate_for_classes()
 
 void Automaton::Builder::list_bytes()
 {
-    std::fill(byte_of_.get(), byte_of_.get() + a_.width_, -1);
+    std::fill(byte_of_.get(), byte_of_.get() + width(), -1);
     const int32_t *low = a_.classes_.low();
     for (int32_t c = 0; c < 256; ++c) {
         if (low[c] > 0) {
@@ -77,14 +76,13 @@ int Automaton::Builder::run()
         return -1;
     }
     list_parts();
-    a_.width_ = a_.classes_.width();
     // Row offsets stay below kRun, where entries keep their kind.
-    plan_.row_budget = std::min(plan_.row_budget, kRun - Py_ssize_t(a_.width_));
+    plan_.row_budget = std::min(plan_.row_budget, kRun - Py_ssize_t(width()));
     if (allocate_for_classes() < 0) {
         return -1;
     }
     list_bytes();
-    run_depth_ = plan_.run_depth(parts_.count, a_.width_ - 1);
+    run_depth_ = plan_.run_depth(parts_.count, width() - 1);
     a_.states_[0] = State::made(0, 0, 0);
     // The root's row comes first: a scan starts at offset 0. Where not even
     // one row fits the bound, nothing is set aside, and fill_row() gives the
@@ -92,8 +90,6 @@ int Automaton::Builder::run()
     if (reserve_rows(0, 1) < 0) {
         return -1;
     }
-    live_ = parts_.count;
-    top_ = static_cast<int32_t>(parts_.total + 1);
     int32_t first_at_depth = 0;
     for (Py_ssize_t depth = 0; live_ > 0 || going_on_ > 0; ++depth) {
         open_depth(depth, states_ - first_at_depth + going_on_);
@@ -130,8 +126,8 @@ int Automaton::Builder::run()
 // Whether the `at_depth` states at `depth` get rows, as the plan says.
 void Automaton::Builder::open_depth(Py_ssize_t depth, Py_ssize_t at_depth)
 {
-    Py_ssize_t entries = rows_used_ + at_depth * a_.width_;
-    rows_open_ = plan_.rows_at(depth, entries, live_, at_depth, a_.width_, rows_open_);
+    Py_ssize_t entries = rows_used_ + at_depth * width();
+    rows_open_ = plan_.rows_at(depth, entries, live_, at_depth, width(), rows_open_);
     a_.facts_.row_depths += rows_open_;
 }
 
@@ -273,7 +269,7 @@ int Automaton::Builder::fill_row(int32_t state)
         filled.row = a_.child_classes(filled);
         return 0;
     }
-    Py_ssize_t width = a_.width_;
+    Py_ssize_t width = this->width();
     if (!filled.has_row()) {
         if (make_room(width) < 0) {
             return -1;
@@ -305,7 +301,7 @@ int Automaton::Builder::fill_row(int32_t state)
 // 0, or -1 with MemoryError set.
 int Automaton::Builder::reserve_rows(int32_t first, int32_t count)
 {
-    Py_ssize_t entries = static_cast<Py_ssize_t>(count) * a_.width_;
+    Py_ssize_t entries = static_cast<Py_ssize_t>(count) * width();
     if (!rows_open_ || rows_used_ + entries > plan_.row_budget) {
         return 0;
     }
@@ -316,7 +312,7 @@ int Automaton::Builder::reserve_rows(int32_t first, int32_t count)
     memset(a_.rows_.get() + rows_used_, 0, sizeof(int32_t) * entries);
     for (int32_t k = 0; k < count; ++k) {
         a_.states_[first + k].row = static_cast<int32_t>(rows_used_);
-        rows_used_ += a_.width_;
+        rows_used_ += width();
     }
     return 0;
 }
@@ -382,6 +378,7 @@ void Automaton::Builder::finish_rows()
     auto work_out = [this, entries](int32_t from, int32_t to) {
         for (int32_t state = from; state < to; ++state) {
             entries[state] = a_.entry_of(state);
+            a_.facts_.runs += entry::starts_run(entries[state]);
         }
     };
     work_out(0, states_);

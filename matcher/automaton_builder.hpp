@@ -66,6 +66,7 @@ private:
     int follow_rides();
     int link_ahead(Ride *const *lanes, int count);
 
+    int32_t width() const { return a_.classes_.width(); } // entries a row
     int32_t length_of(int32_t part) const { return start_[part + 1] - start_[part]; }
     int32_t class_of(int32_t part, Py_ssize_t depth) const { return text_[start_[part] + depth]; }
 
@@ -87,11 +88,12 @@ private:
     // Rides going on from the front; from ended_ to the back, rides that
     // ended this depth, whose parts go on as groups at the next.
     Buffer<Ride> rides_;
-    Py_ssize_t ride_capacity_ = 0;
-    Py_ssize_t going_on_ = 0, ended_ = 0;
-    Py_ssize_t live_ = 0;  // parts in order_
+    // A ride has parts of two code points or more, each in one ride at most.
+    const Py_ssize_t ride_capacity_;
+    Py_ssize_t going_on_ = 0, ended_;
+    Py_ssize_t live_;      // parts in order_: all of them at the root
     int32_t states_ = 1;   // the next number up
-    int32_t top_ = 0;      // the last number given to a chain
+    int32_t top_;          // the last number given to a chain: none yet, past the last state
     int32_t finished_ = 0; // states numbered up below it are finished: shallower than the depth
     bool rows_open_ = true;
     Py_ssize_t run_depth_ = Plan::kNoRun;

@@ -72,7 +72,6 @@ void Automaton::Builder::set_runs(State *chain, int32_t length, Py_ssize_t depth
         runs[k] = run ? ahead : 0;
         if (run) {
             chain[k].mark_run();
-            a_.facts_.runs += 1;
         }
         ahead = byte >= 0 ? ahead + 1 : 0;
     }

@@ -17,22 +17,9 @@ from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 from conftest import module_entries, run_python
+from matcher_support import BOUNDARY, PLANS, WIDE, Parts, check, check_plans, model, probe
 
-
-class Parts(tuple):
-    """The same parts, walked through the general path."""
-
-
-def model(string, substr):
-    return [s for s in string if any(p in s for p in substr)]
-
-
-# Every boundary the matcher has: its table for code points below 256 and the sorted one above, the
-# three widths of str, lone surrogates (and a pair of them, which is no astral character), astral ones.
-BOUNDARY = ("ab\x00\x7f\x80\xfe\xff\u0100\u0101\u0102\u07ff\ud7ff\ud800\udbff\udc00\udfff"
-            "\ue000\uffff\U00010000\U0001f600\U0010ffff")
 CHARS = st.sampled_from(BOUNDARY)
-
 
 def slice_of(draw, pool):
     text = draw(st.sampled_from(pool))
@@ -75,11 +62,7 @@ def test_matcher_agrees_with_the_general_path(Prod, inputs):
     for string, substr in [(names, frags), (tuple(names), tuple(frags)), (names, Parts(frags))]:
         got = Prod.Filter(None, string, substr)
         assert got == expected and all(a is b for a, b in zip(got, expected))
-
-
-# Thousands of distinct wide code points: wide rows, and parts that only the automaton serves (window
-# hashing takes parts of at most eight one-byte code points).
-WIDE = [chr(0x4E00 + i) for i in range(3000)]
+    check_plans(names, frags, expected)
 
 
 @st.composite
@@ -123,6 +106,7 @@ def test_large_part_sets_agree_with_the_general_path(Prod, inputs):
     for substr in [frags, tuple(frags), set(frags), frozenset(frags)]:
         got = Prod.Filter(None, names, substr)
         assert got == expected and all(a is b for a, b in zip(got, expected))
+    check_plans(names, frags, expected)
 
 
 def test_parts_far_beyond_a_full_table(Prod):
@@ -138,6 +122,7 @@ def test_parts_far_beyond_a_full_table(Prod):
         assert 0 < len(expected) < len(items) / 2
         for substr in (frags, known):
             assert Prod.Filter(None, items, substr) == expected
+        check_plans(items, frags, expected)
 
 
 def test_short_parts_over_one_byte_text_at_every_offset(Prod):
@@ -161,6 +146,7 @@ def test_short_parts_over_one_byte_text_at_every_offset(Prod):
     expected = [s for s in items if any(f in s for f in frags)]
     assert 0 < len(expected) < len(items) - 100
     assert Prod.Filter(None, items, frags) == expected
+    check_plans(items, frags, expected)
     assert [s for s in items[-4:] if s in expected] == []
 
 
@@ -178,7 +164,7 @@ def test_tables_filled_to_a_power_of_two(Prod):
     for count in (63, 64, 65, 1024):
         frags = ascii_parts[:count]
         items = [f"{i:03}" + frags[i * 5 % count] for i in range(40)] + ["".join(WIDE[:40]), "x" * 30]
-        assert Prod.Filter(None, items, frags) == model(items, frags)
+        check(Prod, items, frags)
     for states in (2047, 2048, 2049, 4097):
         chars = iter(map(chr, range(0x4E00, 0x4E00 + states)))
         frags, left = [], states - 1
@@ -189,7 +175,7 @@ def test_tables_filled_to_a_power_of_two(Prod):
             left -= len(frags[-1])
         items = [frags[i % len(frags)][:-1] + "\u3001" + frags[i * 7 % len(frags)][1:] * 3
                  for i in range(400)] + frags[::9]
-        assert Prod.Filter(None, items, frags) == model(items, frags)
+        check(Prod, items, frags)
 
 
 def test_every_part_length_is_scanned(Prod):
@@ -199,7 +185,7 @@ def test_every_part_length_is_scanned(Prod):
     lone = "abcde"
     items = ["x" + lone + "y"] + ["abcd" * 6] * 9
     for frags in ([lone] + others, others + [lone]):
-        assert Prod.Filter(None, items, frags) == items[:1]
+        assert check(Prod, items, frags) == items[:1]
 
 
 def test_windows_end_where_the_item_ends(Prod):
@@ -208,7 +194,7 @@ def test_windows_end_where_the_item_ends(Prod):
     rng = random.Random(3)
     frags = ["".join(chr(rng.randrange(1, 256)) for _ in range(8)) for _ in range(3000)] + ["abcdefg\x00"]
     items = ["abcdefg", "zabcdefg", "yzabcdefg", "abcdefgh"] * 3
-    assert Prod.Filter(None, items, frags) == model(items, frags) == []
+    assert check(Prod, items, frags) == []
 
 
 def test_window_confirmation_reaches_the_last_code_point(Prod):
@@ -217,7 +203,7 @@ def test_window_confirmation_reaches_the_last_code_point(Prod):
     frags = wide_parts(3000, [8]) + ["aaaaaaa\u0100", "bbbbbbb\U00010100"]
     near = ["aaaaaaa\x00", "aaaaaaa\u0200", "aaaaaaa\U00010000", "bbbbbbb\x00", "bbbbbbb\u0100"]
     items = near * 3 + ["aaaaaaa\u0100", "xbbbbbbb\U00010100y"]
-    assert Prod.Filter(None, items, frags) == items[-2:]
+    assert check(Prod, items, frags) == items[-2:]
 
 
 @pytest.mark.parametrize("length", [7, 8, 9])
@@ -229,25 +215,28 @@ def test_parts_at_the_packed_limit_match_items_equal_to_them(Prod, length):
     for alphabet in ("".join(map(chr, range(33, 127))), WIDE[:400]):
         frags = ["".join(rng.choice(alphabet) for _ in range(length)) for _ in range(3000)]
         items = frags[:30] + [f[1:] for f in frags[30:60]] + [f[:-1] + "\u3000" for f in frags[60:90]]
-        assert Prod.Filter(None, items, frags) == model(items, frags)
-        assert len(model(items, frags)) >= 30
+        assert len(check(Prod, items, frags)) >= 30
 
 
 def test_rows_of_many_columns_stay_within_the_memory_bound(Prod):
     # Parts of forty lengths and 3,000 distinct code points against a million code points of items:
     # a row for every state (about 6,000 rows of 3,000 columns, 70 MB) would scan fastest, but is
-    # over the bound.
+    # over the bound, whatever the plan asks of the rows.
     frags = wide_parts(300, range(1, 41))
     total = sum(map(len, frags))
     items = ["".join(WIDE[(i * 11 + j) % 3000] for j in range(100)) for i in range(10_000)]
     expected = model(items, frags)
-    tracemalloc.start()
-    try:
-        assert Prod.Filter(None, items, frags) == expected
-        peak = tracemalloc.get_traced_memory()[1]
-    finally:
-        tracemalloc.stop()
-    assert peak < 64 * total + (16 << 20), (peak, total)
+    runs = [lambda: Prod.Filter(None, items, frags)]
+    if probe is not None:
+        runs += [lambda plan=plan: probe.filter(items, frags, plan) for plan in PLANS if plan["way"] != "windows"]
+    for run in runs:
+        tracemalloc.start()
+        try:
+            assert run() == expected
+            peak = tracemalloc.get_traced_memory()[1]
+        finally:
+            tracemalloc.stop()
+        assert peak < 64 * total + (16 << 20), (peak, total)
 
 
 class Recorded(set):
@@ -332,7 +321,7 @@ def test_str_subclass_items_answer_for_themselves(Prod):
 def test_parts_of_many_distinct_code_points(Prod):
     frags = ["".join(chr(0x4E00 + (i * 7 + j) % 3000) for j in range(10)) for i in range(3000)]
     names = [frags[5][2:8], "x" + frags[2999] + "y", "nothing"] * 4
-    assert Prod.Filter(None, names, frags) == model(names, frags)
+    check(Prod, names, frags)
 
 
 def substitute(answer):

@@ -5,14 +5,10 @@ import sys
 import pytest
 
 from conftest import module_entries
+from matcher_support import model
 
 FILTER = [("tessavor.prod.Prod.Filter", 95)]
 ITEM_TEST = [("tessavor.prod.Prod.Filter", 96), ("genexpr", 96)]
-
-
-def model(string, substr):
-    """What the method computes, written in Python."""
-    return [s for s in string if any(x in s for x in substr)]
 
 
 class Listish(list):

@@ -1,7 +1,7 @@
 """The installed stub describes the runtime module, and type checkers find it.
 
 mypy runs on small scripts: the mistakes a user makes are flagged on their
-own lines, a correct tool and the README's examples check clean. The
+own lines, a correct tool and the examples of the README and docs/ check clean. The
 stub's record types are checked against the records devtracker serves.
 """
 import ast
@@ -19,6 +19,7 @@ import gazu
 import pytest
 
 from devtracker import start
+from page_examples import pages, script
 
 pytest.importorskip("mypy")
 
@@ -137,18 +138,13 @@ def test_a_correct_tool_type_checks_clean_with_exact_result_types(tmp_path):
     assert errors == [] and "Success: no issues found" in out, out
 
 
-def readme_python_blocks():
-    text = (ROOT / "README.md").read_text(encoding="utf-8")
-    return re.findall(r"^```python\n(.*?)^```$", text, re.MULTILINE | re.DOTALL)
+# Each page's examples, as one script (tests/page_examples.py; test_pages.py runs them).
+PAGE_SCRIPTS = {page.relative_to(ROOT).as_posix(): script(page.read_text(encoding="utf-8")) for page in pages()}
 
 
-def test_the_readme_has_python_examples():
-    assert len(readme_python_blocks()) >= 1
-
-
-@pytest.mark.parametrize("index", range(len(readme_python_blocks())))
-def test_each_readme_python_block_type_checks(tmp_path, index):
-    out, errors = mypy_errors(tmp_path, readme_python_blocks()[index])
+@pytest.mark.parametrize("page", [page for page, source in PAGE_SCRIPTS.items() if source])
+def test_each_page_examples_type_check(tmp_path, page):
+    out, errors = mypy_errors(tmp_path, PAGE_SCRIPTS[page])
     assert errors == [] and "Success: no issues found" in out, out
 
 

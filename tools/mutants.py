@@ -17,8 +17,9 @@ folded away by the compiler): it cannot change what this build does. The Python 
 running this script; `make mutants PYTHON=3.12` tries the mutants on that version's build.
 
 tools/mutants_equivalent.txt lists mutants that cannot change what the module does, each
-with its reason, by file, line and text; they are skipped, and an entry that no longer matches
-(its line moved) is named. Prints each survivor's diff, then the figures; exits 0.
+with its reason, by file, line and text; they are skipped. An entry is found by its file and
+text, wherever its line has moved (by its line too where the same mutant of the same text
+stands on several lines), and one that matches no mutant any more is named. Prints each survivor's diff, then the figures; exits 0.
 --list prints the sample without running it. Run it with the interpreter of .venv (make
 mutants does), after `make test` has built the module once.
 """
@@ -144,6 +145,9 @@ def key(path, number, original, mutated):
     return f"{path}:{number}: `{original.strip()}` => `{mutated.strip()}`"
 
 
+ENTRY = re.compile(r"^(?P<path>[^:]+):(?P<number>\d+): `(?P<original>.*)` => `(?P<mutated>.*)`$")
+
+
 def equivalent():
     """Keys of the mutants judged equivalent (each line: key -- reason)."""
     found = set()
@@ -155,6 +159,29 @@ def equivalent():
     return found
 
 
+def judged_equivalent(mutants, entries):
+    """The keys, among `entries`, of each mutant that one of them names: by file and text, or,
+    where that text's mutant stands on several lines of the file, by its line as well. Returns
+    ({mutant key: entry}, entries that name no mutant)."""
+    by_text = {}
+    for m in mutants:
+        by_text.setdefault((m[0], m[3].strip(), m[4].strip()), []).append(m)
+    matched, unused = {}, set()
+    for entry in entries:
+        parts = ENTRY.match(entry)
+        if parts is None:
+            unused.add(entry)
+            continue
+        found = by_text.get((parts["path"], parts["original"], parts["mutated"]), [])
+        if len(found) > 1:
+            found = [m for m in found if m[1] == int(parts["number"])]
+        for m in found:
+            matched[key(m[0], m[1], m[3], m[4])] = entry
+        if not found:
+            unused.add(entry)
+    return matched, unused
+
+
 def prepare(worker):
     """Worker's copy of the tree to mutate, configured once; the package folder its suite imports."""
     tree, build, package = (os.path.join(WORK, f"{name}-{worker}") for name in ("tree", "build", "package"))
@@ -162,10 +189,12 @@ def prepare(worker):
     # Every file gets a new time, so that the first build is a whole one, whatever an earlier run
     # that was stopped with a mutant in place left built.
     shutil.rmtree(tree, ignore_errors=True)
-    # With what the suite reads of the project: the README's code blocks, the version and the
-    # licence in the metadata's sources.
+    # With what the suite reads of the project: the pages whose examples it runs and whose links
+    # it follows, make demo's example, the saved benchmark results and what draws the performance
+    # page from them, the version and the licence in the metadata's sources.
     for path in subprocess.run(["git", "ls-files", "meson.build", "meson.options", "pyproject.toml",
-                                "pytest.ini", "README.md", "LICENSE", "tessavor", "tests",
+                                "pytest.ini", "README.md", "CONTRIBUTING.md", "CHANGELOG.md", "LICENSE",
+                                "docs", "examples", "bench/charts.py", "bench/results", "tessavor", "tests",
                                 "devtracker", *FOLDERS], cwd=ROOT, capture_output=True, text=True,
                                check=True).stdout.split():
         os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
@@ -173,19 +202,25 @@ def prepare(worker):
     bin_dir = os.path.dirname(sys.executable)
     env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"])
     if not os.path.exists(os.path.join(build, "build.ninja")):
-        subprocess.run([os.path.join(bin_dir, "meson"), "setup", build, tree, "-Dbuildtype=release"],
-                       check=True, env=env, stdout=subprocess.DEVNULL)
+        subprocess.run([os.path.join(bin_dir, "meson"), "setup", build, tree, "-Dbuildtype=release",
+                        "-Dtest_probe=true"], check=True, env=env, stdout=subprocess.DEVNULL)
     os.makedirs(os.path.join(package, "tessavor"), exist_ok=True)
     for name in os.listdir(os.path.join(tree, "tessavor")):  # __init__.py, the stub, py.typed
         shutil.copy2(os.path.join(tree, "tessavor", name), os.path.join(package, "tessavor"))
     return tree, build, package, env, {}  # the last: the unmutated build's digest, once known
 
 
-def built_module(build):
-    """The path of the module a build made, and the sha256 of its bytes."""
-    name = next(name for name in os.listdir(build) if name.startswith("prod.") and name.endswith(".so"))
-    with open(os.path.join(build, name), "rb") as f:
-        return os.path.join(build, name), hashlib.sha256(f.read()).hexdigest()
+def built_modules(build):
+    """The paths of the module and of the test build's matcher probe, and the sha256 of their bytes
+    together."""
+    paths = [os.path.join(build, next(name for name in os.listdir(build)
+                                      if name.startswith(prefix) and name.endswith(".so")))
+             for prefix in ("prod.", "_tessavor_probe.")]
+    digest = hashlib.sha256()
+    for path in paths:
+        with open(path, "rb") as f:
+            digest.update(f.read())
+    return paths, digest.hexdigest()
 
 
 def build_and_test(workspace, timeout):
@@ -194,12 +229,13 @@ def build_and_test(workspace, timeout):
     if subprocess.run(["ninja", "-C", build], env=env, stdout=subprocess.DEVNULL,
                       stderr=subprocess.DEVNULL).returncode != 0:
         return "does not build"
-    built, digest = built_module(build)
+    (module, probe), digest = built_modules(build)
     if unmutated.get("digest") == digest:
         return "same binary"
-    target = os.path.join(package, "tessavor", os.path.basename(built))
-    shutil.copy2(built, target + ".new")
-    os.replace(target + ".new", target)
+    for built, folder in ((module, os.path.join(package, "tessavor")), (probe, package)):
+        target = os.path.join(folder, os.path.basename(built))
+        shutil.copy2(built, target + ".new")
+        os.replace(target + ".new", target)
     # The pytest script, not `python -m pytest`: that would put the tree's `tessavor` folder first
     # on sys.path. Its own process group, so that a time-out ends whatever the suite started.
     suite = subprocess.Popen([os.path.join(os.path.dirname(sys.executable), "pytest"), "-x", "-q",
@@ -225,7 +261,7 @@ def check_workspace(workspace, timeout):
     tree, build, package, env, unmutated = workspace
     if build_and_test(workspace, timeout) != "survived":
         sys.exit("mutants: the unmutated tree does not pass the suite; nothing to measure")
-    unmutated["digest"] = built_module(build)[1]
+    unmutated["digest"] = built_modules(build)[1]
     where = subprocess.run([sys.executable, "-c", "import tessavor.prod as m; print(m.__file__)"],
                            cwd=package, env=dict(env, PYTHONPATH=package), capture_output=True,
                            text=True).stdout.strip()
@@ -261,17 +297,15 @@ def main():
     args = parser.parse_args()
 
     lines = changed_lines(args.base) if args.base else None
-    skip = equivalent()
     every = [m for path in sources() if lines is None or path in lines
              for m in mutants_of(path, None if lines is None else lines[path])]
-    keys = {key(m[0], m[1], m[3], m[4]) for m in every}
+    skip, stale = judged_equivalent(every, equivalent())
     candidates = [m for m in every if key(m[0], m[1], m[3], m[4]) not in skip]
     sample = random.Random(args.seed).sample(candidates, min(args.sample, len(candidates)))
     print(f"{len(every)} mutants, {len(every) - len(candidates)} of them judged equivalent; "
           f"sample of {len(sample)} (seed {args.seed})", flush=True)
-    stale = sorted(skip - keys) if lines is None else []
-    for entry in stale:
-        print(f"no such mutant (its line moved?): {entry}", flush=True)
+    for entry in sorted(stale) if lines is None else []:
+        print(f"no such mutant (its text changed?): {entry}", flush=True)
     if args.list:
         for path, number, name, original, mutated in sample:
             print(f"{path}:{number}: {name}: {mutated.strip() or '(dropped)'}")

@@ -5,6 +5,7 @@
 //
 //   filter(items, parts, plan=None) -> the items that hold some part
 //   plan(parts, text_length, plan=None) -> dict: the plan, and what it built
+//   costs() -> dict: the cost model the plan weighs the ways by
 //
 // `items` is a list of exact strs; `parts` an exact list, tuple, set or
 // frozenset of exact strs. `plan` forces any of "way" ("windows",
@@ -212,12 +213,21 @@ PyObject *probe_plan(PyObject *, PyObject *args, PyObject *kwargs)
                          facts.runs);
 }
 
+PyObject *probe_costs(PyObject *, PyObject *)
+{
+    return Py_BuildValue("{sd sd sd sd sd}", "window_part", kCosts.window_part, "window_step",
+                         kCosts.window_step, "trie_point", kCosts.trie_point, "row_entry",
+                         kCosts.row_entry, "automaton_step", kCosts.automaton_step);
+}
+
 PyMethodDef probe_methods[] = {
     {"filter", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(probe_filter)),
      METH_VARARGS | METH_KEYWORDS,
      "filter(items, parts, plan=None): the items that hold some part"},
     {"plan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(probe_plan)),
      METH_VARARGS | METH_KEYWORDS, "plan(parts, text_length, plan=None): the plan and its build"},
+    {"costs", probe_costs, METH_NOARGS,
+     "costs(): the cost model the plan weighs the ways by, in rough nanoseconds per unit"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,107 @@
+"""The matcher's plan, read back: which way it takes, which depths get full rows and where runs
+start. None of it changes an answer (every matcher case runs under every plan), so these pin the
+choices themselves, at the points where a rule's bound decides them."""
+import random
+import string
+
+import pytest
+
+from matcher_support import probe
+
+pytestmark = pytest.mark.skipif(probe is None, reason="the matcher probe is built with the test build only")
+
+LETTERS = string.ascii_lowercase
+
+
+def random_parts(seed, count, length, alphabet):
+    rng = random.Random(seed)
+    return ["".join(rng.choice(alphabet) for _ in range(length)) for _ in range(count)]
+
+
+@pytest.mark.parametrize("parts, text_length, way", [
+    # One part length: a window per code point of text, against the automaton's three steps.
+    (["abc", "xyz"], 10**9, "windows"),
+    # Seven lengths: window hashing pays per length, the automaton once its rows are filled.
+    (["abc", "de", "fghi", "jklmn", "opqrst", "uvwxyzA", "BCDEFGHI"], 10**7, "automaton"),
+    (["abc", "de", "fghi", "jklmn", "opqrst", "uvwxyzA", "BCDEFGHI"], 10**4, "windows"),
+    # Only the automaton serves parts past eight code points, or with one from 256 up.
+    (["abcdefghi", "ab"], 0, "automaton"),
+    (["ab\u0100", "ab"], 0, "automaton"),
+    (["abcdefgh", "ab\xff"], 0, "windows"),
+    # An empty part is in every str.
+    (["", "abc"], 0, "always"),
+    (("abc", ""), 10**9, "always"),
+])
+def test_the_way_follows_the_parts_and_the_text(parts, text_length, way):
+    assert probe.plan(parts, text_length)["way"] == way
+    assert probe.plan(parts, text_length, {"way": "automaton"})["way"] == ("always" if "" in parts else "automaton")
+
+
+def test_a_forced_way_that_cannot_serve_is_refused():
+    for parts in (["abcdefghi"], ["ab\u0100"], {"\U0001f600"}):
+        with pytest.raises(ValueError, match="does not serve"):
+            probe.plan(parts, 0, {"way": "windows"})
+        with pytest.raises(ValueError, match="does not serve"):
+            probe.filter(["x"], parts, {"way": "windows"})
+    with pytest.raises(TypeError, match="exact str"):
+        probe.filter(["x"], ["ab", b"cd"], {"way": "automaton"})
+    with pytest.raises(ValueError, match="no such choice"):
+        probe.plan(["ab"], 0, {"rows": "most"})
+    with pytest.raises(ValueError, match="unknown keys"):
+        probe.plan(["ab"], 0, {"rows": "all", "depth": 3})
+
+
+def test_rows_by_branching():
+    # A hundred parts of twelve letters: the rows stay few (under 2**17 entries), so every depth
+    # gets them. Twenty thousand: the trie stops branching (three parts a state or more) below
+    # depth 2, and only the root and the two depths under it have rows.
+    few = probe.plan(random_parts(1, 100, 12, LETTERS), 10**6)
+    many = probe.plan(random_parts(1, 20000, 12, LETTERS), 10**6)
+    assert (few["rows"], few["row_depths"], many["row_depths"]) == ("auto", 12, 3)
+    # Rows as narrow as a state's record (four code points and class 0) are given at every depth,
+    # however many states; five code points are past that.
+    assert probe.plan(random_parts(2, 20000, 12, "abcd"), 10**6)["row_depths"] == 12
+    assert probe.plan(random_parts(2, 20000, 12, "abcde"), 10**6)["row_depths"] == 7
+
+
+def test_the_row_budget_is_12_bytes_a_code_point_and_8_mib():
+    for parts in (["ab"], random_parts(4, 5000, 12, LETTERS)):
+        total = sum(map(len, parts))
+        assert probe.plan(parts, 0, {"way": "automaton"})["row_budget"] == (12 * total + (8 << 20)) // 4  # 4-byte entries
+
+
+def test_rows_forced():
+    parts = random_parts(3, 20000, 12, LETTERS)
+    root = probe.plan(parts, 0, {"rows": "root"})
+    assert (root["row_depths"], root["row_entries"]) == (1, len(LETTERS) + 1)
+    every = probe.plan(parts, 0, {"rows": "all"})
+    assert every["row_depths"] > probe.plan(parts, 0)["row_depths"]
+    # Every depth of a small list, and of one long part.
+    assert probe.plan(random_parts(3, 20, 12, LETTERS), 0, {"rows": "all"})["row_depths"] == 12
+    assert probe.plan(["ab" * 20], 0, {"rows": "all"})["row_depths"] == 40
+
+
+@pytest.mark.parametrize("parts, runs, run_states", [
+    # One part of forty code points is one chain from the root, its states at depths 1 to 40. A
+    # state starts a run with eight one-byte edges or more after it, so at depth 32 at most; and
+    # from the depth where 4096 times the parts are fewer than the strings of that many of the
+    # parts' code points: 2**13 for two code points (depths 13 to 32), 4**7 for four (7 to 32).
+    (["ab" * 20], "auto", 20),
+    (["abc" * 10 + "d" * 10], "auto", 26),
+    # Never above depth 6, however many code points.
+    ([LETTERS + LETTERS[:14]], "auto", 27),
+    # One code point repeats in text as in parts: no runs.
+    (["a" * 40], "auto", 0),
+    # Forced: from the chain's first state, or none.
+    (["ab" * 20], "early", 32),
+    (["a" * 40], "early", 32),
+    (["ab" * 20], "none", 0),
+    # U+0000 and U+00FF are bytes like any other: runs go across them (depths 1 to 34 of 42).
+    (["ab" * 10 + "\x00\xff" + "ab" * 10], "early", 34),
+    # A wide code point is no byte to compare: runs stop eight edges before it (depths 1 to 12),
+    # and start again at its own state (21 to 33).
+    (["ab" * 10 + "\u0100" + "ab" * 10], "early", 12 + 13),
+])
+def test_where_runs_start(parts, runs, run_states):
+    plan = probe.plan(parts, 0, {"runs": runs})
+    assert (plan["runs"], plan["run_states"]) == (runs, run_states)
