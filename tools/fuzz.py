@@ -22,7 +22,7 @@ Run alone, from the repository root, in .venv-fuzz (the module built by clang wi
 
     LD_PRELOAD=$(.venv-fuzz/bin/python -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so \\
         PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 \\
-        .venv-fuzz/bin/python tools/fuzz.py build/fuzz/corpus tests/fuzz_corpus -dict=tools/fuzz.dict \
+        .venv-fuzz/bin/python tools/fuzz.py build/fuzz/corpus tests/fuzz_corpus -dict=tools/fuzz.dict \\
         -max_total_time=60
 
 Any libFuzzer flag may follow; a crash file given instead of folders is run once. Without
@@ -84,6 +84,7 @@ def text_of(segment, chars, parts):
     for k in range(0, len(pieces), 2):
         pieces[k] = pieces[k].decode("latin-1").translate(chars)
     return "".join(pieces)
+
 
 PARTS_TYPES = [list, tuple, set, frozenset]
 Item = type("Item", (str,), {})  # a str subclass: Filter's general path, same answers
@@ -225,9 +226,9 @@ def keyword_name(text, variant, raw):
 def decode_binding(data):
     """(method, bound, raw, positional count, keyword names) of a binding input.
 
-    data[0] picks the method; data[1] holds bound (bit 0, as 0 or 1), raw vectorcall (bit 1, when _testcapi
-    is there) and the number of positional values including self (bits 2-4, modulo 5); then a
-    pair of bytes a keyword, four at most: the name, and how it is made (keyword_name).
+    data[0] picks the method; data[1] holds bound (bit 0, as 0 or 1), raw vectorcall (bit 1, when
+    _testcapi is there) and the number of positional values including self (bits 2-4, modulo 5);
+    then a pair of bytes a keyword, four at most: the name, and how it is made (keyword_name).
     """
     data = bytes(data) + bytes(2 - min(len(data), 2))
     method = METHOD_NAMES[data[0] % len(METHOD_NAMES)]
@@ -258,7 +259,7 @@ def call(function, values, n, names, bound, raw):
         return False, exc
 
 
-def bound_by_module(method, params, values, result):
+def bound_by_module(method, values, result):
     """The values the module bound, as far as the call shows them: {parameter: value}."""
     by_number = {v.number: v for v in values}
     if method == "Filter":
@@ -300,7 +301,7 @@ def check_binding(data):
         return
     assert ok, f"{case}: raised {got!r}, where the plain function bound {expected!r}"
     want = dict(zip(params, expected))
-    for param, value in bound_by_module(method, params, values, got).items():
+    for param, value in bound_by_module(method, values, got).items():
         assert value is want[param], f"{case}: {param} bound to value {value.number}, not {want[param].number}"
 
 
