@@ -21,9 +21,9 @@ endif
 PYTAG := cp$(subst .,,$(PYTHON))
 version_suffix = $(if $(filter 3.10,$(1)),,-$(1))
 SUFFIX := $(call version_suffix,$(PYTHON))
-# $(call each_version,TARGETS): make TARGETS for each version in turn, naming
-# each version that failed; fails if any did.
-each_version = status=0; for version in $(PYTHONS); do $(MAKE) --no-print-directory $(1) PYTHON=$$version || { echo "=== make $(1) PYTHON=$$version FAILED"; status=1; }; done; exit $$status
+# $(call each_version,TARGETS[,VERSIONS]): make TARGETS for each version (of
+# VERSIONS, else all) in turn, naming each version that failed; fails if any did.
+each_version = status=0; for version in $(or $(2),$(PYTHONS)); do $(MAKE) --no-print-directory $(1) PYTHON=$$version || { echo "=== make $(1) PYTHON=$$version FAILED"; status=1; }; done; exit $$status
 
 # Interpreters, looked up only when a recipe needs them. zou, the real
 # tracker server, wants CPython 3.12 (else 3.11); it runs beside the module,
@@ -77,20 +77,38 @@ ZOU_VERSION := 1.0.97
 ZOU_STAMP := $(ZOU_VENV)/.zou-$(ZOU_VERSION)
 REAL_STACK_PACKAGES := postgresql-15 redis-server
 
+# A wheel of the release build .venv installed (pip reuses its build folder, so
+# nothing is compiled again), for the venvs that take the module as a user's
+# pip does: the gazu range's and the DCC's.
+RELEASE_WHEELHOUSE := build/release-wheel$(SUFFIX)
+# Expanded when a recipe runs, after the wheelhouse is written.
+RELEASE_WHEEL = $(wildcard $(RELEASE_WHEELHOUSE)/tessavor_prod-*-$(PYTAG)-$(PYTAG)-*.whl)
+# Into venv $(1): the module with its test extra and the packages $(2), resolved
+# together; then the module again, rebuilt or not.
+WHEEL_INSTALL = $(1)/bin/python -m pip install --quiet "$(RELEASE_WHEEL)[test]" $(2) && $(1)/bin/python -m pip install --quiet --no-deps --force-reinstall "$(RELEASE_WHEEL)"
+
 # The oldest and the newest gazu of pyproject.toml's range, each beside the
-# module in its own venv (made like .venv; the module from a wheel of the
-# release build .venv installed, so nothing is compiled again).
+# module in its own venv (made like .venv, the module from the release wheel).
 GAZU_LOWEST := 0.10.1
 GAZU_HIGHEST := 1.3.1
 GAZU_LOW_VENV := .venv-gazu-low$(SUFFIX)
 GAZU_HIGH_VENV := .venv-gazu-high$(SUFFIX)
-GAZU_WHEELHOUSE := build/gazu-range$(SUFFIX)
-# Expanded when a recipe runs, after the wheelhouse is written.
-GAZU_WHEEL = $(wildcard $(GAZU_WHEELHOUSE)/tessavor_prod-*-$(PYTAG)-$(PYTAG)-*.whl)
-# Into venv $(1): the module with its test extra and exactly gazu $(2), which
-# pip refuses when it is outside the module's range; then the module again,
-# rebuilt or not.
-GAZU_INSTALL = { $(1)/bin/python -m pip install --quiet "$(GAZU_WHEEL)[test]" gazu==$(2) && $(1)/bin/python -m pip install --quiet --no-deps --force-reinstall "$(GAZU_WHEEL)"; } || { echo "error: gazu $(2) does not install beside the module" >&2; exit 1; }
+# Into venv $(1): exactly gazu $(2), which pip refuses when it is outside the module's range.
+GAZU_INSTALL = { $(call WHEEL_INSTALL,$(1),gazu==$(2)); } || { echo "error: gazu $(2) does not install beside the module" >&2; exit 1; }
+
+# A DCC's Python with the module: Blender as a Python module (`bpy` on the
+# package index), the newest 4.2 LTS for CPython 3.11 and the newest 5.x for
+# 3.13, each in its own venv beside the release wheel.
+DCC_PYTHONS := 3.11 3.13
+BPY_3.11 := 4.2.23
+BPY_3.13 := 5.3.0
+BPY_VERSION := $(BPY_$(PYTHON))
+DCC_VENV := .venv-dcc$(SUFFIX)
+# Debian's libraries bpy loads at import (X11, OpenGL, OpenMP), as found by
+# importing it in a fresh Debian 12: the files looked for, then the packages.
+DCC_LIBRARY_FILES := $(addprefix /usr/lib/x86_64-linux-gnu/,libX11.so.6 libXrender.so.1 \
+	libXxf86vm.so.1 libXfixes.so.3 libXi.so.6 libxkbcommon.so.0 libgomp.so.1 libSM.so.6 libGL.so.1)
+DCC_LIBRARIES := libx11-6 libxrender1 libxxf86vm1 libxfixes3 libxi6 libxkbcommon0 libgomp1 libsm6 libgl1
 
 .PHONY: test test-all help demo test-asan test-valgrind check-python clean wheels check-wheel \
 	windows-toolchain wheel-windows check-windows test-windows format
@@ -98,7 +116,7 @@ GAZU_INSTALL = { $(1)/bin/python -m pip install --quiet "$(GAZU_WHEEL)[test]" ga
 	bench-real-tracker mutants
 
 test: $(VENV)/.installed ## the pytest suite in .venv (the default; PYTHON=3.1X for another version)
-	$(VENV)/bin/pytest tests
+	TESSAVOR_PROBE=required $(VENV)/bin/pytest tests
 
 # Each version's whole suite, one after the other; fails if any did.
 test-all: ## the suite on each of CPython 3.10 to 3.13
@@ -112,7 +130,7 @@ demo: $(VENV)/.installed ## the quickstart against devtracker, the stand-in trac
 	$(VENV)/bin/python examples/demo.py
 
 test-asan: $(ASAN_VENV)/.installed ## the suite on an AddressSanitizer and UBSan build (.venv-asan)
-	$(ASAN_ENV) $(ASAN_VENV)/bin/pytest -p no:cacheprovider tests
+	$(ASAN_ENV) TESSAVOR_PROBE=required $(ASAN_VENV)/bin/pytest -p no:cacheprovider tests
 
 # Memcheck over the in-process tests (about 5 minutes); see valgrind/run.sh.
 test-valgrind: $(VENV)/.installed ## the in-process tests under valgrind memcheck
@@ -145,7 +163,7 @@ $(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
 	touch $@
 
 clean: ## removes build, dist and the venvs of every version (all .venv*, but .venv-zou)
-	rm -rf build dist $(foreach version,$(PYTHONS),$(foreach venv,.venv .venv-asan .venv-fuzz .venv-fuzz-coverage .venv-gazu-low .venv-gazu-high,$(venv)$(call version_suffix,$(version))))
+	rm -rf build dist $(foreach version,$(PYTHONS),$(foreach venv,.venv .venv-asan .venv-fuzz .venv-fuzz-coverage .venv-gazu-low .venv-gazu-high .venv-dcc,$(venv)$(call version_suffix,$(version))))
 
 # The eight wheels: for each version the manylinux one (check-wheel) and the
 # Windows one.
@@ -233,17 +251,46 @@ test-tracker: $(VENV)/.installed $(ZOU_STAMP) real-stack-packages ## the contrac
 test-gazu-range: $(GAZU_LOW_VENV)/.gazu-$(GAZU_LOWEST) $(GAZU_HIGH_VENV)/.gazu-$(GAZU_HIGHEST) ## the contract suite on devtracker with gazu GAZU_LOWEST and GAZU_HIGHEST
 	status=0; for end in "$(GAZU_LOW_VENV) $(GAZU_LOWEST)" "$(GAZU_HIGH_VENV) $(GAZU_HIGHEST)"; do set -- $$end; { $$1/bin/python -c 'import importlib.metadata as m, sys; v = m.version("gazu"); sys.exit(v != sys.argv[1] and f"gazu {v} is installed, not {sys.argv[1]}")' $$2 && TESSAVOR_TRACKERS=devtracker $$1/bin/pytest -p no:cacheprovider tests/test_contract.py; } || { echo "=== contract suite with gazu $$2 FAILED"; status=1; }; done; exit $$status
 
-$(GAZU_WHEELHOUSE)/.built: $(VENV)/.installed
-	rm -rf $(GAZU_WHEELHOUSE)
-	$(VENV_PATH) flock build/.lock $(VENV)/bin/python -m pip wheel --quiet --no-deps --no-build-isolation -Cbuild-dir=build/release$(SUFFIX) -Csetup-args=-Dtest_probe=false -w $(GAZU_WHEELHOUSE) .
+$(RELEASE_WHEELHOUSE)/.built: $(VENV)/.installed
+	rm -rf $(RELEASE_WHEELHOUSE)
+	$(VENV_PATH) flock build/.lock $(VENV)/bin/python -m pip wheel --quiet --no-deps --no-build-isolation -Cbuild-dir=build/release$(SUFFIX) -Csetup-args=-Dtest_probe=false -w $(RELEASE_WHEELHOUSE) .
 	touch $@
 
-$(GAZU_LOW_VENV)/.gazu-$(GAZU_LOWEST): $(GAZU_LOW_VENV)/.tools $(GAZU_WHEELHOUSE)/.built
+$(GAZU_LOW_VENV)/.gazu-$(GAZU_LOWEST): $(GAZU_LOW_VENV)/.tools $(RELEASE_WHEELHOUSE)/.built
 	$(call GAZU_INSTALL,$(GAZU_LOW_VENV),$(GAZU_LOWEST))
 	touch $@
 
-$(GAZU_HIGH_VENV)/.gazu-$(GAZU_HIGHEST): $(GAZU_HIGH_VENV)/.tools $(GAZU_WHEELHOUSE)/.built
+$(GAZU_HIGH_VENV)/.gazu-$(GAZU_HIGHEST): $(GAZU_HIGH_VENV)/.tools $(RELEASE_WHEELHOUSE)/.built
 	$(call GAZU_INSTALL,$(GAZU_HIGH_VENV),$(GAZU_HIGHEST))
+	touch $@
+
+# The Blender example in Blender's own Python module, against devtracker
+# (tests/dcc), and the suite's import and Filter tests with bpy imported
+# first in every interpreter they run (TESSAVOR_IMPORT_FIRST, tests/conftest.py).
+.PHONY: test-dcc dcc-libraries
+dcc-libraries: ## Debian's libraries that Blender's bpy loads, when missing (as root)
+	@tools/apt_install.sh $(DCC_LIBRARY_FILES) -- $(DCC_LIBRARIES)
+
+ifeq ($(PYTHON_ORIGIN),undefined)
+test-dcc:
+	@$(call each_version,$@,$(DCC_PYTHONS))
+else
+test-dcc: dcc-libraries $(DCC_VENV)/.installed ## the Blender example and the import and Filter tests beside bpy (PYTHON=3.11 or 3.13; both when none is given)
+	TESSAVOR_IMPORT_FIRST=bpy $(DCC_VENV)/bin/pytest -p no:cacheprovider tests/dcc tests/test_import.py tests/test_filter.py
+endif
+
+# bpy first, alone: a wheel of 350 to 430 MB that a new wheel of the module does
+# not fetch again. The repo root goes after site-packages, as in .venv, for devtracker.
+$(DCC_VENV)/.bpy-$(BPY_VERSION): | check-python
+	@test -n "$(BPY_VERSION)" || { echo "error: test-dcc runs on CPython $(DCC_PYTHONS), the Pythons of the bpy releases pinned here, not on $(PYTHON)" >&2; exit 1; }
+	rm -rf $(DCC_VENV)
+	$(PYTHON_EXE) -m venv $(DCC_VENV)
+	$(DCC_VENV)/bin/python -m pip install --quiet bpy==$(BPY_VERSION)
+	echo "$(CURDIR)" > $(DCC_VENV)/lib/python$(PYTHON)/site-packages/tessavor-dev.pth
+	touch $@
+
+$(DCC_VENV)/.installed: $(DCC_VENV)/.bpy-$(BPY_VERSION) $(RELEASE_WHEELHOUSE)/.built
+	$(call WHEEL_INSTALL,$(DCC_VENV),bpy==$(BPY_VERSION))
 	touch $@
 
 # The quickstart against a freshly started real stack, stopped afterwards.

@@ -63,11 +63,74 @@ private:
     Facts facts_;
 };
 
+// Inline: the build and the scan both step, each in a file of its own.
+// Up to this many children are searched one by one, more by halving.
+constexpr int32_t kLinearChildren = 8;
+
+// What a sparse state keeps in its row's place: its one child's class, or
+// else a bit for each child's class modulo kClassBits (none for a state
+// without children, which rules every class out).
+inline int32_t Automaton::child_classes(const State &state) const
+{
+    int32_t count = state.children();
+    const State *children = states_.get() + state.first_child;
+    if (count == 1) {
+        return State::one_child_summary(children[0].edge_class());
+    }
+    uint32_t bits = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        bits |= uint32_t(1) << (children[k].edge_class() % kClassBits);
+    }
+    return State::many_children_summary(bits);
+}
+
+inline int32_t find_child(const State *states, int32_t state, int32_t cls)
+{
+    const State &parent = states[state];
+    assert(!parent.has_row() && cls > 0);
+    if (parent.has_one_child_summary()) {
+        return parent.one_child_class() == cls ? parent.first_child : 0;
+    }
+    if (parent.has_summary() && !parent.may_have_child(cls)) {
+        return 0; // no child's class has cls's bit
+    }
+    int32_t first = parent.first_child, count = parent.children();
+    const State *children = states + first;
+    if (count <= kLinearChildren) {
+        for (int32_t k = 0; k < count; ++k) {
+            if (children[k].edge_class() == cls) {
+                return first + k;
+            }
+        }
+        return 0;
+    }
+    int32_t lo = 0, hi = count;
+    while (lo < hi) {
+        int32_t mid = lo + (hi - lo) / 2;
+        if (children[mid].edge_class() < cls) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    return lo < count && children[lo].edge_class() == cls ? first + lo : 0;
+}
+
+// The entry of a state reached that does not accept: where its row
+// begins, or its sparse entry, with kRun when it starts a run.
+inline int32_t Automaton::entry_of(int32_t state) const
+{
+    const State &reached = states_[state];
+    if (reached.starts_run()) {
+        return entry::sparse(state, true);
+    }
+    return reached.has_row() ? entry::dense(reached.row_offset()) : entry::sparse(state, false);
+}
+
 // The entry for `cls` from `state`, which does not accept: from a sparse
 // state, its own child, else the failure links' until a dense state
 // answers from its row. A child found is made an entry by
 // encode(child, accepts).
-int32_t find_child(const State *states, int32_t state, int32_t cls);
 
 template <typename Encode>
 inline int32_t step(const State *states, const int32_t *rows, int32_t state, int32_t cls,

@@ -23,7 +23,8 @@ template <typename Visit> void each_char(const PartList &parts, Visit &&visit)
 } // namespace
 
 // Makes room for the code points of the parts, none of them numbered yet.
-int CharClasses::allocate(const PartList &parts)
+// False with MemoryError set when it cannot.
+bool CharClasses::allocate(const PartList &parts)
 {
     // Which pages the parts use. The pages below 256 always have blocks, in
     // order, for one-byte text to index directly.
@@ -38,7 +39,7 @@ int CharClasses::allocate(const PartList &parts)
     pages_ = (highest >> kPageBits) + 1;
     pages_ = pages_ < kLowPages ? kLowPages : pages_;
     if (!pages_of_.allocate(pages_)) {
-        return -1;
+        return false;
     }
     int32_t blocks = 1; // block 0: the zeros of unused pages
     for (Py_UCS4 page = 0; page < pages_; ++page) {
@@ -46,7 +47,7 @@ int CharClasses::allocate(const PartList &parts)
             pages_of_[page] = blocks++ << kPageBits;
         }
     }
-    return blocks_.allocate(static_cast<Py_ssize_t>(blocks) << kPageBits) ? 0 : -1;
+    return blocks_.allocate(static_cast<Py_ssize_t>(blocks) << kPageBits);
 }
 
 // Gives each code point the next number on its first appearance. The
@@ -85,7 +86,7 @@ void CharClasses::number(const PartList &parts, int32_t *text)
 int CharClasses::prepare(const PartList &parts, int32_t *text)
 {
     assert(width_ == 1); // prepared once
-    if (allocate(parts) < 0) {
+    if (!allocate(parts)) {
         return -1;
     }
     number(parts, text);

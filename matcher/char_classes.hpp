@@ -57,7 +57,7 @@ private:
     static constexpr int kPageBits = 6;
     static constexpr Py_UCS4 kPageMask = (1u << kPageBits) - 1;
 
-    int allocate(const PartList &parts);
+    bool allocate(const PartList &parts);
     void number(const PartList &parts, int32_t *text);
 
     // Two levels, so that memory follows the pages the parts use: a page of

@@ -25,12 +25,6 @@ SubstringMatcher::~SubstringMatcher()
 
 SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text_length)
 {
-    return build(parts, text_length, Choice{});
-}
-
-SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text_length,
-                                                const Choice &choice)
-{
     assert(ways_ == nullptr && parts_in(parts) >= 0); // built once, from a shape it reads
     void *memory = PyMem_Malloc(sizeof(Ways));
     if (memory == nullptr) {
@@ -38,7 +32,7 @@ SubstringMatcher::Built SubstringMatcher::build(PyObject *parts, Py_ssize_t text
         return Built::kFailed;
     }
     ways_ = new (memory) Ways();
-    return ways_->build(parts, text_length, choice);
+    return ways_->build(parts, text_length, Choice{});
 }
 
 bool SubstringMatcher::matches(PyObject *item) const

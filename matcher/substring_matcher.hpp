@@ -3,7 +3,8 @@
 // those of `part in item` for each part. Time is linear in the parts plus
 // the items, with a bound that no choice of parts can raise, and memory a
 // few words per code point of the parts. How it matches is its plan's
-// choice (plan.hpp), behind this front (ways.hpp).
+// choice (plan.hpp), behind this front (ways.hpp, which the tests' probe
+// drives under a forced plan).
 #ifndef TESSAVOR_MATCHER_SUBSTRING_MATCHER_HPP
 #define TESSAVOR_MATCHER_SUBSTRING_MATCHER_HPP
 
@@ -11,7 +12,6 @@
 
 namespace tessavor::matcher {
 
-struct Choice;
 class Ways;
 
 class SubstringMatcher {
@@ -32,19 +32,14 @@ public:
     static Py_ssize_t parts_in(PyObject *parts);
 
     // Builds the matcher for `parts`, of a shape parts_in() accepts, for
-    // about `text_length` code points of items to come; the second form
-    // with what `choice` forces of the plan.
+    // about `text_length` code points of items to come.
     Built build(PyObject *parts, Py_ssize_t text_length);
-    Built build(PyObject *parts, Py_ssize_t text_length, const Choice &choice);
 
     // Whether some part occurs in `item`, a ready exact str (once ready).
     bool matches(PyObject *item) const;
     // The same for two items, into found[0] and found[1]; faster than two
     // calls where the scans can go side by side.
     void matches_two(PyObject *a, PyObject *b, bool found[2]) const;
-
-    // The ways behind it, for reading its plan back; null before a build.
-    const Ways *ways() const { return ways_; }
 
 private:
     Ways *ways_ = nullptr;

@@ -1,3 +1,5 @@
+import importlib
+import importlib.util
 import json
 import os
 import subprocess
@@ -9,8 +11,18 @@ import urllib.request
 
 import pytest
 
-# The checks of the Windows build run from `make check-windows`, which names the files.
+# The checks of the Windows build run from `make check-windows`, which names the files; those
+# of a DCC's Python from `make test-dcc`, in a venv where Blender's bpy imports.
 collect_ignore = [] if "TESSAVOR_PYD" in os.environ else ["windows"]
+if importlib.util.find_spec("bpy") is None:
+    collect_ignore.append("dcc")
+
+# Modules a DCC imports before any tool of its users (`make test-dcc` names bpy): imported here
+# before the suite imports the module, and first in every fresh interpreter of run_python.
+IMPORT_FIRST = [name for name in os.environ.get("TESSAVOR_IMPORT_FIRST", "").split(",") if name]
+assert not IMPORT_FIRST or "tessavor.prod" not in sys.modules, f"tessavor.prod came before {IMPORT_FIRST}"
+for name in IMPORT_FIRST:
+    importlib.import_module(name)
 
 # The file name the module's traceback entries carry (two backslashes).
 TRACEBACK_FILENAME = "tessavor\\\\prod.py"
@@ -52,7 +64,7 @@ def run_python(code, *, check=True, env=None, timeout=120):
     installed package.
     """
     proc = subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)],
+        [sys.executable, "-c", "".join(f"import {name}\n" for name in IMPORT_FIRST) + textwrap.dedent(code)],
         cwd=tempfile.gettempdir(),
         capture_output=True,
         text=True,

@@ -4,14 +4,16 @@ the matcher's boundaries, and the crafted shapes of parts that the tests, the fu
 the benchmarks draw from.
 
 The plans are forced through `_tessavor_probe`, an extension the test build makes from the same
-matcher sources (never part of a wheel); Windows runs the suite on the wheel, without it.
+matcher sources (never part of a wheel). A suite run on an installed wheel (on Windows, inside a
+DCC) goes without it; `make test` sets TESSAVOR_PROBE=required, so that a test build without it
+fails rather than skips the forced plans.
 """
-import sys
+import os
 
 try:
     import _tessavor_probe as probe
-except ImportError:  # only the Windows run, on the installed wheel, is without it
-    if sys.platform != "win32":
+except ImportError:
+    if os.environ.get("TESSAVOR_PROBE") == "required":
         raise
     probe = None
 

@@ -157,3 +157,13 @@ def test_a_run_stops_where_the_item_ends(Prod, length):
     items = [word] * 8 + ["x" + word, word[3:]]
     assert check(Prod, items, [word + "\x00"] * 8) == []
     assert check(Prod, items, [word + "\x00" + word] * 4 + ["zz" + word[-3:]] * 4) == []
+
+
+def test_a_run_compares_the_text_with_the_code_points_ahead_of_its_state(Prod):
+    """Items that go along a part, then repeat one or two of its code points or leave them out: a
+    run that compared the text with the part's code points from anywhere but just past its state
+    would find the rest of the part there."""
+    part = "abcdefghijklmnopqrstuvwxyz0123456789ABCD"
+    items = [part[:k] + part[k + skip:] + tail for k in range(3, len(part) - 2) for skip in (-2, -1, 1, 2)
+             for tail in ("", part[-1])]
+    assert check(Prod, items, [part] * 8) == []

@@ -120,6 +120,9 @@ STRETCH_ITEMS = [f"x{p[:-1]}y" for p in STRETCHES[:30]] + [f"{p}!" for p in STRE
 RNG = random.Random(5)
 LONG_CHAINS = ["".join(RNG.choice("abcd") for _ in range(60)) for _ in range(24)]
 LONG_ITEMS = [p[:-1] + "x" for p in LONG_CHAINS] + [f"y{p}y" for p in LONG_CHAINS[::5]]
+# Three of them: rides are linked four side by side, so these three are always the remainder.
+FEW_CHAINS = LONG_CHAINS[:3]
+FEW_ITEMS = [p[:-1] + "x" for p in FEW_CHAINS] * 8 + [f"y{FEW_CHAINS[1]}y"]
 SHORT = [f"k{i:03}" for i in range(300)]
 SHORT_ITEMS = [f"sh{i:04}_k{i * 7 % 1000:03}" for i in range(60)]
 
@@ -162,6 +165,8 @@ SCENARIOS.update({
         list(STRETCH_ITEMS) + [('x',)], list(STRETCHES)),
     'Filter automaton, long chains': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         list(LONG_ITEMS) + [('x',)], list(LONG_CHAINS)),
+    'Filter automaton, three long chains': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
+        list(FEW_ITEMS) + [('x',)], list(FEW_CHAINS)),
     'StopIteration in Filter': lambda: lambda: p.Filter([StopIn()], [iter(())]),
     'Filter generator': lambda: (lambda items, parts: lambda: p.Filter(items, parts))(
         (s for s in NAMES), Parts(['anim', 'comp'])),
@@ -233,7 +238,7 @@ SCENARIOS = ["get_tasks", "get_persons", "get_projects", "get_episodes", "get_se
              "get_person_by_name", "get_project", "construction", "load_json", "Filter list", "Filter matcher",
              "Filter matcher set", "Filter window hashing", "Filter automaton, one length",
              "Filter automaton, many lengths", "Filter automaton, branching", "Filter automaton, stretches",
-             "Filter automaton, long chains",
+             "Filter automaton, long chains", "Filter automaton, three long chains",
              "Filter generator", "StopIteration in Filter",
              "extra_keyword", "multiple_values", "count", "unexpected_keyword",
              "get_projects, no free list", "get_episodes, no free list"]

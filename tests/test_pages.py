@@ -53,8 +53,6 @@ def test_every_fenced_block_is_of_a_known_kind_and_only_the_listed_ones_are_left
     assert not_run == set(NOT_RUN)
 
 
-# Pages a link may name before they are written: the DCC page lands beside this one.
-PENDING = {"docs/dcc.md"}
 LINK = re.compile(r"\]\(([^)\s]+)\)")
 
 
@@ -72,13 +70,9 @@ def test_every_link_between_pages_reaches_a_page_and_heading():
                 continue  # another site
             path, _, anchor = target.partition("#")
             file = (page.parent / path).resolve() if path else page
-            name = file.relative_to(ROOT).as_posix()
-            if name in PENDING:
-                continue
             if not file.exists() or anchor and anchor not in anchors(file.read_text(encoding="utf-8")):
                 broken.append(f"{page_id(page)}: {target}")
     assert broken == []
-    assert not [name for name in PENDING if (ROOT / name).exists()], "written: take it off PENDING"
 
 
 def demo_output_shown():

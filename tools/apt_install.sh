@@ -4,8 +4,8 @@
 #   tools/apt_install.sh NEEDED [NEEDED ...] -- PACKAGE [PACKAGE ...]
 #   e.g. tools/apt_install.sh redis-server /usr/lib/postgresql/15/bin/initdb -- postgresql-15 redis-server
 #
-# A NEEDED is a command name (looked up on PATH) or an absolute path: one in a bin folder must
-# be executable, any other must be a file (a runtime library, a sanitizer's ignore list).
+# A NEEDED is a command name (looked up on PATH) or an absolute path that must exist (a
+# program, a shared library).
 # When all are there it does nothing (no root needed); otherwise it runs `apt-get update` and
 # `apt-get install` of the PACKAGEs (as root; a PACKAGE may pin a version, `wine=8.0*`) and
 # then checks again. Exits 1 when something is still missing, 2 on wrong arguments.
@@ -29,7 +29,7 @@ missing() {
     local what
     for what in "${needed[@]}"; do
         if [[ "$what" == /* ]]; then
-            [[ -x "$what" || ( -f "$what" && "$what" != */bin/* ) ]] || echo "$what"
+            [[ -e "$what" ]] || echo "$what"
         else
             command -v "$what" >/dev/null || echo "$what"
         fi

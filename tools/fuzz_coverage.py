@@ -78,6 +78,8 @@ def main(argv):
     os.environ["LLVM_PROFILE_FILE"] = os.path.join(out, "parent-%m.profraw")
     from matcher_support import PLANS, probe
 
+    if probe is None:
+        sys.exit("tools/fuzz_coverage.py: no _tessavor_probe: the module must be the test build's")
     count = sum(len(os.listdir(f)) if os.path.isdir(f) else 1 for f in folders)
     print(f"matcher/ as the probe ran it, over {count} inputs of {', '.join(folders)}")
     print(f"{'plan':<58} {'lines':>13} {'':6} {'regions':>13}")

@@ -101,7 +101,7 @@ int read_choice(PyObject *plan, Choice *choice)
 
 // Builds `matcher`; 0, or -1 with an exception set (ValueError where the
 // forced way does not serve the parts).
-int build(SubstringMatcher &matcher, PyObject *parts, Py_ssize_t text_length, PyObject *plan)
+int build(Ways &matcher, PyObject *parts, Py_ssize_t text_length, PyObject *plan)
 {
     Choice choice;
     if (read_choice(plan, &choice) < 0) {
@@ -116,7 +116,7 @@ int build(SubstringMatcher &matcher, PyObject *parts, Py_ssize_t text_length, Py
         return -1;
     case SubstringMatcher::Built::kDeclined:
         // Every part was read: it is the way that does not serve them.
-        if (matcher.ways()->parts().count == SubstringMatcher::parts_in(parts)) {
+        if (matcher.parts().count == SubstringMatcher::parts_in(parts)) {
             PyErr_SetString(PyExc_ValueError, "the plan's way does not serve these parts");
         } else {
             PyErr_SetString(PyExc_TypeError, "every part must be an exact str");
@@ -145,7 +145,7 @@ PyObject *probe_filter(PyObject *, PyObject *args, PyObject *kwargs)
         }
         text += PyUnicode_GET_LENGTH(item);
     }
-    SubstringMatcher matcher;
+    Ways matcher;
     if (build(matcher, parts, text, plan) < 0) {
         return nullptr;
     }
@@ -196,15 +196,15 @@ PyObject *probe_plan(PyObject *, PyObject *args, PyObject *kwargs)
                                      &parts, &text_length, &plan)) {
         return nullptr;
     }
-    SubstringMatcher matcher;
+    Ways matcher;
     if (build(matcher, parts, text_length, plan) < 0) {
         return nullptr;
     }
-    const Plan &made = matcher.ways()->plan();
+    const Plan &made = matcher.plan();
     if (made.way != Way::kAutomaton) {
         return Py_BuildValue("{ss}", "way", way_name(made.way));
     }
-    const Automaton::Facts &facts = matcher.ways()->automaton().facts();
+    const Automaton::Facts &facts = matcher.automaton().facts();
     return Py_BuildValue("{ss ss ss sn si si sn sn sn sn}", "way", way_name(made.way), "rows",
                          name_of(kRows, made.rows), "runs", name_of(kRuns, made.runs), "row_budget",
                          made.row_budget, "chain_rows", int(made.chain_rows), "run_ahead",
