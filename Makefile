@@ -163,7 +163,7 @@ $(ASAN_VENV)/.installed: $(ASAN_VENV)/.tools $(SOURCES)
 	touch $@
 
 clean: ## removes build, dist and the venvs of every version (all .venv*, but .venv-zou)
-	rm -rf build dist $(foreach version,$(PYTHONS),$(foreach venv,.venv .venv-asan .venv-gazu-low .venv-gazu-high .venv-dcc,$(venv)$(call version_suffix,$(version))))
+	rm -rf build dist $(foreach version,$(PYTHONS),$(foreach venv,.venv .venv-asan .venv-fuzz .venv-fuzz-coverage .venv-gazu-low .venv-gazu-high .venv-dcc,$(venv)$(call version_suffix,$(version))))
 
 # The eight wheels: for each version the manylinux one (check-wheel) and the
 # Windows one.
@@ -337,3 +337,59 @@ SEED ?= 1
 JOBS ?= 2
 mutants: $(VENV)/.installed ## a sample of mutants of the C++ sources against the suite (N=60 SEED=1 JOBS=2 BASE=rev)
 	$(VENV)/bin/python tools/mutants.py --sample $(N) --seed $(SEED) --jobs $(JOBS) $(if $(BASE),--base $(BASE))
+
+# Coverage-guided fuzzing (tools/fuzz.py): atheris drives the module, built by
+# Debian's clang 14 with libFuzzer's coverage hooks, AddressSanitizer and
+# UBSan (asserts on), against plain Python for FUZZ_SECONDS. It starts from
+# the seeds in tests/fuzz_corpus and the corpus earlier runs grew in
+# build/fuzz/corpus; a finding is written there as crash-* and fails the run.
+# Never part of `make test`; CI runs a 60-second smoke of it.
+FUZZ_SECONDS ?= 300
+FUZZ_VENV := .venv-fuzz$(SUFFIX)
+FUZZ_DIR := build/fuzz$(SUFFIX)
+# atheris's last release for 3.10 is 2.3.0; 3.1.0 has wheels for 3.11 to 3.13.
+ATHERIS := atheris==$(if $(filter 3.10,$(PYTHON)),2.3.0,3.1.0)
+# clang, its sanitizer and profile runtimes (and ignore lists), llvm-cov.
+CLANG_PACKAGES := clang-14=1:14.0.6* libclang-rt-14-dev=1:14.0.6* llvm-14=1:14.0.6*
+CLANG_SETUP = PATH="$(CURDIR)/$(1)/bin:$$PATH" CC=clang-14 CXX=clang++-14
+# No -fsanitize=function: atheris ships a later LLVM's sanitizer runtime,
+# whose handler for that check has another name than clang 14 calls.
+FUZZ_BUILD_ARGS := -Csetup-args=-Db_sanitize=address,undefined -Csetup-args=-Db_lundef=false \
+	-Csetup-args=-Dbuildtype=debugoptimized \
+	"-Csetup-args=-Dcpp_args=['-fsanitize=fuzzer-no-link','-fno-sanitize=function','-fno-sanitize-recover=all']"
+# libFuzzer comes with atheris's ASan runtime; PYTHONMALLOC=malloc gives every
+# str its own block, so that ASan sees a read past an item's end.
+FUZZ_ENV = LD_PRELOAD="$$($(FUZZ_VENV)/bin/python -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so" \
+	PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+.PHONY: fuzz fuzz-toolchain fuzz-coverage
+
+# The coverage build: clang's source-based coverage, no sanitizer, no optimizer.
+FUZZ_COVERAGE_VENV := .venv-fuzz-coverage$(SUFFIX)
+COVERAGE_BUILD_ARGS := -Csetup-args=-Dbuildtype=debug \
+	"-Csetup-args=-Dcpp_args=['-fprofile-instr-generate','-fcoverage-mapping']" \
+	"-Csetup-args=-Dcpp_link_args=['-fprofile-instr-generate']"
+
+fuzz-toolchain: ## Debian's clang 14 and its runtimes, when missing (as root)
+	@tools/apt_install.sh clang-14 clang++-14 llvm-profdata-14 llvm-cov-14 \
+		/usr/lib/llvm-14/lib/clang/14.0.6/share/asan_ignorelist.txt -- $(CLANG_PACKAGES)
+
+$(FUZZ_VENV)/.installed: $(FUZZ_VENV)/.tools $(SOURCES) | fuzz-toolchain
+	mkdir -p build
+	$(FUZZ_VENV)/bin/python -m pip install --quiet $(ATHERIS)
+	$(call CLANG_SETUP,$(FUZZ_VENV)) flock build/.lock $(FUZZ_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/fuzz-asan$(SUFFIX) $(FUZZ_BUILD_ARGS) $(PROBE_ARGS) '.[test]'
+	touch $@
+
+fuzz: $(FUZZ_VENV)/.installed ## FUZZ_SECONDS (300) of coverage-guided fuzzing against plain Python; findings in build/fuzz
+	mkdir -p $(FUZZ_DIR)/corpus
+	$(FUZZ_ENV) $(FUZZ_VENV)/bin/python tools/fuzz.py $(FUZZ_DIR)/corpus tests/fuzz_corpus -dict=tools/fuzz.dict \
+		-max_total_time=$(FUZZ_SECONDS) -timeout=60 -artifact_prefix=$(FUZZ_DIR)/ -print_final_stats=1
+
+$(FUZZ_COVERAGE_VENV)/.installed: $(FUZZ_COVERAGE_VENV)/.tools $(SOURCES) | fuzz-toolchain
+	mkdir -p build
+	$(call CLANG_SETUP,$(FUZZ_COVERAGE_VENV)) flock build/.lock $(FUZZ_COVERAGE_VENV)/bin/python -m pip install --quiet --no-build-isolation -Cbuild-dir=build/fuzz-coverage$(SUFFIX) $(COVERAGE_BUILD_ARGS) $(PROBE_ARGS) '.[test]'
+	touch $@
+
+# tools/fuzz_coverage.py: the corpus replayed under each plan.
+fuzz-coverage: $(FUZZ_COVERAGE_VENV)/.installed ## line and region coverage of matcher/ per plan, over the corpus make fuzz grew
+	$(FUZZ_COVERAGE_VENV)/bin/python tools/fuzz_coverage.py $(FUZZ_DIR)/coverage $(FUZZ_DIR)/corpus tests/fuzz_corpus

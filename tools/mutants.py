@@ -191,12 +191,13 @@ def prepare(worker):
     shutil.rmtree(tree, ignore_errors=True)
     # With what the suite reads of the project: the pages whose examples it runs and whose links
     # it follows, make demo's example, the saved benchmark results and what draws the performance
-    # page from them, the version and the licence in the metadata's sources.
+    # page from them, the version and the licence in the metadata's sources, the fuzzer whose
+    # checks it runs on the fuzz corpus.
     for path in subprocess.run(["git", "ls-files", "meson.build", "meson.options", "pyproject.toml",
                                 "pytest.ini", "README.md", "CONTRIBUTING.md", "CHANGELOG.md", "LICENSE",
                                 "docs", "examples", "bench/charts.py", "bench/results", "tessavor", "tests",
-                                "devtracker", *FOLDERS], cwd=ROOT, capture_output=True, text=True,
-                               check=True).stdout.split():
+                                "devtracker", "tools/fuzz.py", *FOLDERS],
+                               cwd=ROOT, capture_output=True, text=True, check=True).stdout.split():
         os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
         shutil.copyfile(os.path.join(ROOT, path), os.path.join(tree, path))
     bin_dir = os.path.dirname(sys.executable)
