@@ -101,7 +101,7 @@ int Automaton::Builder::run()
         Py_ssize_t begin = 0, fetched = 0;
         while (begin < live_) {
             int32_t state = at_[order_[begin]];
-            Py_ssize_t end = begin + 1;
+            Py_ssize_t end = begin;
             while (end < live_ && at_[order_[end]] == state) {
                 ++end;
             }

@@ -167,3 +167,15 @@ def test_a_run_compares_the_text_with_the_code_points_ahead_of_its_state(Prod):
     items = [part[:k] + part[k + skip:] + tail for k in range(3, len(part) - 2) for skip in (-2, -1, 1, 2)
              for tail in ("", part[-1])]
     assert check(Prod, items, [part] * 8) == []
+
+
+def test_a_search_past_the_last_child_finds_none(Prod):
+    """A sparse state with ten children, searched by halving, for a class above all of theirs that
+    shares a bit of its summary with one of them: the record just past its last child is the first
+    child of the next state of its depth (which branches too), on that very class, and must not be
+    taken for its own."""
+    letters = [chr(0x4E00 + i) for i in range(40)]  # classes 1 to 40, in this order
+    a, b, end = letters[0], letters[12], letters[39]
+    parts = ["".join(letters)] + [a + letters[c] + end for c in range(2, 11)] + [b + letters[c] + end for c in (31, 33)]
+    items = [a + letters[31] + end, "x" + a + letters[31] + end + "x", a + letters[31]] * 3 + [b + letters[31] + end]
+    assert check(Prod, items, parts) == items[-1:]
