@@ -28,11 +28,11 @@ bool CharClasses::allocate(const PartList &parts)
 {
     // Which pages the parts use. The pages below 256 always have blocks, in
     // order, for one-byte text to index directly.
-    unsigned char used[kPages] = {1, 1, 1, 1};
+    bool used[kPages] = {true, true, true, true};
     Py_UCS4 highest = 0;
     if (parts.wide) {
         each_char(parts, [&used, &highest](Py_UCS4 c) {
-            used[c >> kPageBits] = 1;
+            used[c >> kPageBits] = true;
             highest = c > highest ? c : highest;
         });
     }

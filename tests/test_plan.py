@@ -118,3 +118,39 @@ def test_a_chain_past_a_state_that_accepts_is_left_alone():
     assert alike["row_depths"] == parting["row_depths"] == 3
     width = 1 + len(set("abcdefgh"))  # a class per code point, and class 0
     assert alike["row_entries"] == parting["row_entries"] == (2 + 32) * width
+
+
+FEW = 1 << 17  # row entries that are few enough for every depth
+
+
+@pytest.mark.parametrize("rows, depth, entries, live, states, width, above, expected", [
+    ("auto", 0, 10**9, 0, 1, 10**6, False, True),  # the root, always
+    ("auto", 3, 1000, 30, 10, 100, False, False),  # never below a depth without rows
+    ("auto", 3, 10**6 + 1, 300, 10, 100, True, False),  # never past the budget (10**6 here)
+    ("all", 3, 10**6, 1, 10**5, 100, True, True),  # at the budget, whatever the branching
+    ("root", 3, 100, 300, 10, 2, True, False),
+    # By branching: three parts a state, or few entries, or rows of four code points and class 0.
+    ("auto", 3, FEW + 1, 30, 10, 100, True, True),
+    ("auto", 3, FEW + 1, 29, 10, 100, True, False),
+    ("auto", 3, FEW, 1, 10, 100, True, True),
+    ("auto", 3, FEW + 1, 1, 10, 5, True, True),
+    ("auto", 3, FEW + 1, 1, 10, 6, True, False),
+])
+def test_which_depths_get_rows(rows, depth, entries, live, states, width, above, expected):
+    assert probe.rows_at(rows, 10**6, depth, entries, live, states, width, above) is expected
+
+
+@pytest.mark.parametrize("runs, parts, points, depth", [
+    ("auto", 1, 2, 13),  # 2**12 strings are not more than 4096 parts' worth; 2**13 are
+    ("auto", 2, 2, 14),
+    ("auto", 1, 4, 7),
+    ("auto", 1, 64, 6),  # 64**2 is 4096: depth 3, but never above 6
+    ("auto", 10**6, 64, 6),
+    ("auto", 2 * 10**7, 64, 7),  # 64**6 <= 4096 * 2e7 < 64**7
+    ("auto", 10507, 3, 16),  # 4096 * 10507 < 3**16 <= 4097 * 10507: the odds are 4096, no more
+    ("auto", 5, 1, None),  # one code point: none
+    ("early", 5, 1, 0),
+    ("none", 1, 64, None),
+])
+def test_where_runs_may_start(runs, parts, points, depth):
+    assert probe.run_depth(runs, parts, points) == depth

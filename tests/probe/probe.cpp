@@ -6,6 +6,7 @@
 //   filter(items, parts, plan=None) -> the items that hold some part
 //   plan(parts, text_length, plan=None) -> dict: the plan, and what it built
 //   costs() -> dict: the cost model the plan weighs the ways by
+//   rows_at(...), run_depth(...) -> the plan's rules on given numbers
 //
 // `items` is a list of exact strs; `parts` an exact list, tuple, set or
 // frozenset of exact strs. `plan` forces any of "way" ("windows",
@@ -213,6 +214,44 @@ PyObject *probe_plan(PyObject *, PyObject *args, PyObject *kwargs)
                          facts.runs);
 }
 
+// The plan's rules, on numbers of the caller's choosing: its bounds, seen
+// from tests without building parts that reach them.
+PyObject *probe_rows_at(PyObject *, PyObject *args)
+{
+    Plan plan;
+    const char *rows;
+    Py_ssize_t depth, entries, live, states;
+    int width, above;
+    if (!PyArg_ParseTuple(args, "snnnnnip:rows_at", &rows, &plan.row_budget, &depth, &entries,
+                          &live, &states, &width, &above)) {
+        return nullptr;
+    }
+    Ref name = Ref::steal(PyUnicode_FromString(rows));
+    Ref given = Ref::steal(Py_BuildValue("{sO}", "rows", name.get()));
+    if (!name || !given || read_option(given.get(), kRows, &plan.rows) < 0) {
+        return nullptr;
+    }
+    return PyBool_FromLong(plan.rows_at(depth, entries, live, states, width, above));
+}
+
+PyObject *probe_run_depth(PyObject *, PyObject *args)
+{
+    Plan plan;
+    const char *runs;
+    Py_ssize_t parts;
+    int points;
+    if (!PyArg_ParseTuple(args, "sni:run_depth", &runs, &parts, &points)) {
+        return nullptr;
+    }
+    Ref name = Ref::steal(PyUnicode_FromString(runs));
+    Ref given = Ref::steal(Py_BuildValue("{sO}", "runs", name.get()));
+    if (!name || !given || read_option(given.get(), kRuns, &plan.runs) < 0) {
+        return nullptr;
+    }
+    Py_ssize_t depth = plan.run_depth(parts, points);
+    return depth == Plan::kNoRun ? Py_NewRef(Py_None) : PyLong_FromSsize_t(depth);
+}
+
 PyObject *probe_costs(PyObject *, PyObject *)
 {
     return Py_BuildValue("{sd sd sd sd sd}", "window_part", kCosts.window_part, "window_step",
@@ -226,6 +265,11 @@ PyMethodDef probe_methods[] = {
      "filter(items, parts, plan=None): the items that hold some part"},
     {"plan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(probe_plan)),
      METH_VARARGS | METH_KEYWORDS, "plan(parts, text_length, plan=None): the plan and its build"},
+    {"rows_at", probe_rows_at, METH_VARARGS,
+     "rows_at(rows, budget, depth, entries, live, states, width, above): whether a depth gets "
+     "rows"},
+    {"run_depth", probe_run_depth, METH_VARARGS,
+     "run_depth(runs, parts, points): where runs may start, or None"},
     {"costs", probe_costs, METH_NOARGS,
      "costs(): the cost model the plan weighs the ways by, in rough nanoseconds per unit"},
     {nullptr, nullptr, 0, nullptr},
