@@ -55,12 +55,10 @@ int Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t e
 // state at depth run_depth_ or more (the chain's first is at `depth`) with
 // plan_.run_ahead one-byte edges or more after it runs to the end of them.
 // A run stops at a state that accepts too: at the chain's end here, and
-// earlier where end_runs() finds one.
+// earlier where end_runs() finds one. Every state of the chain gets its
+// run, 0 for none.
 void Automaton::Builder::set_runs(State *chain, int32_t length, Py_ssize_t depth) const
 {
-    if (length <= plan_.run_ahead) {
-        return; // too short for any
-    }
     Py_ssize_t first = chain - a_.states_.get();
     Py_UCS1 *bytes = a_.byte_.get() + first;
     int32_t *runs = a_.run_.get() + first;
@@ -82,9 +80,6 @@ void Automaton::Builder::set_runs(State *chain, int32_t length, Py_ssize_t depth
 // never reached.
 void Automaton::Builder::end_runs(const Ride &ride)
 {
-    if (ride.last - ride.first < plan_.run_ahead || ride.state == ride.last) {
-        return; // no runs, or they end at the last state already
-    }
     for (int32_t state = ride.first; state < ride.state; ++state) {
         a_.run_[state] = std::min(a_.run_[state], ride.state - state);
     }
