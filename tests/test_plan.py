@@ -1,11 +1,13 @@
 """The matcher's plan, read back: which way it takes, which depths get full rows and where runs
 start. None of it changes an answer (every matcher case runs under every plan), so these pin the
 choices themselves, at the points where a rule's bound decides them."""
+import os
 import random
 import string
 
 import pytest
 
+from conftest import run_python
 from matcher_support import probe
 
 pytestmark = pytest.mark.skipif(probe is None, reason="the matcher probe is built with the test build only")
@@ -154,3 +156,16 @@ def test_which_depths_get_rows(rows, depth, entries, live, states, width, above,
 ])
 def test_where_runs_may_start(runs, parts, points, depth):
     assert probe.run_depth(runs, parts, points) == depth
+
+
+def test_the_process_key_is_odd_and_drawn_from_the_hash_secret():
+    # Window hashing's multiplier: odd, the same for the whole process, and from the interpreter's
+    # hash secret, so that a fixed PYTHONHASHSEED repeats it and another seed gives another.
+    keys = {}
+    for seed in ("0", "1", "1"):
+        proc = run_python("import _tessavor_probe as p; print(p.process_key(), p.process_key())",
+                          env=dict(os.environ, PYTHONHASHSEED=seed))
+        first, again = map(int, proc.stdout.split())
+        assert first == again and first % 2 == 1
+        keys.setdefault(seed, set()).add(first)
+    assert len(keys["1"]) == 1 and keys["0"] != keys["1"]

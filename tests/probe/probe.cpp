@@ -7,6 +7,7 @@
 //   plan(parts, text_length, plan=None) -> dict: the plan, and what it built
 //   costs() -> dict: the cost model the plan weighs the ways by
 //   rows_at(...), run_depth(...) -> the plan's rules on given numbers
+//   process_key() -> the multiplier window hashing keys its tables with
 //
 // `items` is a list of exact strs; `parts` an exact list, tuple, set or
 // frozenset of exact strs. `plan` forces any of "way" ("windows",
@@ -15,6 +16,7 @@
 #include <string.h>
 
 #include "matcher/plan.hpp"
+#include "matcher/process_key.hpp"
 #include "matcher/substring_matcher.hpp"
 #include "matcher/ways.hpp"
 
@@ -252,6 +254,12 @@ PyObject *probe_run_depth(PyObject *, PyObject *args)
     return depth == Plan::kNoRun ? Py_NewRef(Py_None) : PyLong_FromSsize_t(depth);
 }
 
+PyObject *probe_process_key(PyObject *, PyObject *)
+{
+    uint64_t key;
+    return process_key(&key) ? PyLong_FromUnsignedLongLong(key) : nullptr;
+}
+
 PyObject *probe_costs(PyObject *, PyObject *)
 {
     return Py_BuildValue("{sd sd sd sd sd}", "window_part", kCosts.window_part, "window_step",
@@ -270,6 +278,8 @@ PyMethodDef probe_methods[] = {
      "rows"},
     {"run_depth", probe_run_depth, METH_VARARGS,
      "run_depth(runs, parts, points): where runs may start, or None"},
+    {"process_key", probe_process_key, METH_NOARGS,
+     "process_key(): the multiplier window hashing keys its tables with in this process"},
     {"costs", probe_costs, METH_NOARGS,
      "costs(): the cost model the plan weighs the ways by, in rough nanoseconds per unit"},
     {nullptr, nullptr, 0, nullptr},
