@@ -50,22 +50,13 @@ bool CharClasses::allocate(const PartList &parts)
     return blocks_.allocate(static_cast<Py_ssize_t>(blocks) << kPageBits);
 }
 
-// Gives each code point the next number on its first appearance. The
-// classes of one-byte code points met so far are kept aside as well: one
-// load, not two.
+// Gives each code point the next number on its first appearance.
 void CharClasses::number(const PartList &parts, int32_t *text)
 {
-    int32_t low[256] = {};
-    auto classify = [this, &low](Py_UCS4 c) {
-        if (c < 256 && low[c] != 0) {
-            return low[c];
-        }
+    auto classify = [this](Py_UCS4 c) {
         int32_t &cls = blocks_[pages_of_[c >> kPageBits] + (c & kPageMask)];
         if (cls == 0) {
             cls = width_++;
-        }
-        if (c < 256) {
-            low[c] = cls;
         }
         return cls;
     };

@@ -47,11 +47,11 @@ public:
     // The classes of code points below 256 (pages 0 to 3, in order), for
     // one-byte text.
     const int32_t *low() const { return blocks_.get() + pages_of_[0]; }
-    // The class of a one-byte or wider code point, from a str of `Char`.
-    template <typename Char> int32_t of_char(Char c) const
-    {
-        return sizeof(Char) == 1 ? low()[c] : of(c);
-    }
+    // The class of a code point read from a str of that width: one-byte
+    // code points straight from their blocks.
+    int32_t of_char(Py_UCS1 c) const { return low()[c]; }
+    int32_t of_char(Py_UCS2 c) const { return of(c); }
+    int32_t of_char(Py_UCS4 c) const { return of(c); }
 
 private:
     static constexpr int kPageBits = 6;

@@ -100,22 +100,23 @@ Ways::Collected Ways::collect(PyObject *parts)
 // with MemoryError set.
 int Ways::list_lengths()
 {
-    Buffer<unsigned char> seen;
-    if (!seen.allocate(parts_.longest + 1)) {
+    // Whether some part is 1, 2, ... longest code points long: none is empty here.
+    Buffer<bool> seen;
+    if (!seen.allocate(parts_.longest)) {
         return -1;
     }
     Py_ssize_t distinct = 0;
     for (Py_ssize_t i = 0; i < parts_.count; ++i) {
-        unsigned char &mark = seen[part_length(parts_.items[i])];
+        bool &mark = seen[part_length(parts_.items[i]) - 1];
         distinct += !mark;
-        mark = 1;
+        mark = true;
     }
     if (!parts_.lengths.allocate(distinct)) {
         return -1;
     }
-    for (Py_ssize_t length = 1; length <= parts_.longest; ++length) {
-        if (seen[length]) {
-            parts_.lengths[parts_.length_count++] = length;
+    for (Py_ssize_t i = 0; i < parts_.longest; ++i) {
+        if (seen[i]) {
+            parts_.lengths[parts_.length_count++] = i + 1;
         }
     }
     return 0;
