@@ -8,6 +8,13 @@ data at once, so only the module's own work is timed. Each figure is the best
 of several repeats (the least disturbed one), per call. With --json FILE, the
 figures and the printed report go to FILE as well (bench/results.py); `make
 bench` writes bench/results/bench-3.1X.json for each version.
+
+Timings move with whatever else the machine runs. When valgrind is on PATH
+(and unless --no-instructions), the one-statement call is also counted in
+instructions per call under callgrind, which come out the same from run to
+run: a loop of calls of each variant runs in a child under callgrind, with
+one hash seed, which counts the loop alone (cloops.counted) and nothing of
+the process around it.
 """
 
 import argparse
@@ -15,6 +22,7 @@ import importlib.util
 import os
 import random
 import re
+import shutil
 import subprocess
 import sys
 import sysconfig
@@ -40,6 +48,11 @@ def build_cloops(folder):
          str(HERE / "cloops.c"), "-o", str(target)],
         check=True,
     )
+    return import_cloops(folder)
+
+
+def import_cloops(folder):
+    target = Path(folder) / ("cloops" + sysconfig.get_config_var("EXT_SUFFIX"))
     spec = importlib.util.spec_from_file_location("cloops", target)
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
@@ -137,11 +150,63 @@ def check_same_answers(variants):
         raise SystemExit("benchmark variants disagree: " + ", ".join(variants))
 
 
+# The one-statement call's variants counted under callgrind, and the calls each loop makes.
+COUNTED = ["native", "C forwarding", "inline chain"]
+CALLS = 100_000
+
+
+def loop(variant, folder):
+    """Run in the child under callgrind: CALLS calls of one variant of the first workload, in a
+    Python loop as timeit's, inside cloops.counted, where callgrind counts."""
+    cloops = import_cloops(folder)
+    _, _, variants = next(workloads(cloops, 10))
+    call = variants[variant]
+
+    def calls():
+        for _ in range(CALLS):
+            call()
+
+    for _ in range(CALLS // 10):  # the interpreter specialises the loop's instructions first
+        call()
+    cloops.counted(calls)
+
+
+def instructions_per_call(folder):
+    """{variant: instructions per call} of the first workload, or None without valgrind."""
+    valgrind = shutil.which("valgrind")
+    if valgrind is None:
+        return None
+    per_call = {}
+    for variant in COUNTED:
+        # One hash seed: the inline chain's lookups in module dictionaries probe alike every time.
+        proc = subprocess.run(
+            [valgrind, "--tool=callgrind", "--callgrind-out-file=/dev/null", "--collect-atstart=no",
+             "--toggle-collect=cloops_counted", sys.executable, __file__, "--loop", variant, folder],
+            capture_output=True, text=True, check=True, env=dict(os.environ, PYTHONHASHSEED="0"),
+        )
+        per_call[variant] = int(re.search(r"Collected : (\d+)", proc.stderr).group(1)) / CALLS
+    return per_call
+
+
+def print_instructions(per_call):
+    print(f"\ninstructions per call under callgrind (a loop of {CALLS:,} calls), 1 call overhead: get_project")
+    for variant, count in per_call.items():
+        print(f"  {variant:<16} {count:>8.0f}   ratio to C forwarding {count / per_call['C forwarding']:.3f}")
+    ratio = per_call["native"] / per_call["C forwarding"]
+    print(f"  one-statement call / C forwarding, in instructions {ratio:>6.3f}  <= {CALL_FLOOR_BOUND:<5} "
+          f"{'met' if ratio <= CALL_FLOOR_BOUND else 'MISSED'}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="a tenth of the data, fewer repeats")
     parser.add_argument("--json", metavar="FILE", help="also write the figures and the report to FILE")
+    parser.add_argument("--no-instructions", action="store_true",
+                        help="skip the instruction counts under callgrind")
+    parser.add_argument("--loop", nargs=2, metavar=("VARIANT", "FOLDER"), help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.loop:
+        return loop(*args.loop)
     scale, repeat, target = (10, 3, 0.05) if args.quick else (1, 7, 0.5)
 
     with tempfile.TemporaryDirectory() as folder, recording(args.json) as record:
@@ -162,10 +227,16 @@ def main():
                 title = ""
             print()
         print_targets(measured)
+        per_call = None if args.no_instructions else instructions_per_call(folder)
+        if per_call is not None:
+            print_instructions(per_call)
 
 
+# The bound of a one-statement method over the C forwarding floor, on every version.
+CALL_FLOOR_BOUND = 1.1
 # (what, workload number, measured ratio of two variants, the bound, True when at most it)
 TARGETS = [
+    ("one-statement call / C forwarding floor", 1, ("native", "C forwarding"), CALL_FLOOR_BOUND, True),
     ("one-statement call / inline gazu chain", 1, ("native", "inline chain"), 1.2, True),
     ("name list / plain C loop", 3, ("native", "plain C loop"), 1.15, True),
     ("Filter at 3 fragments: pure Python / native", 4, ("pure Python", "native"), 7.0, False),

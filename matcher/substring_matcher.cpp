@@ -4,6 +4,7 @@
 
 #include "matcher/process_key.hpp"
 #include "matcher/ways.hpp"
+#include "module/versions.hpp"
 
 namespace tessavor::matcher {
 
@@ -83,7 +84,7 @@ Ways::Collected Ways::collect(PyObject *parts)
         if (!PyUnicode_CheckExact(part)) {
             return Collected::kNotAllStrs;
         }
-        if (PyUnicode_READY(part) < 0) {
+        if (versions::unicode_ready(part) < 0) {
             return Collected::kFailed;
         }
         Py_ssize_t length = part_length(part);

@@ -4,6 +4,7 @@
 
 #include "module/errors.hpp"
 #include "module/traceback.hpp"
+#include "module/versions.hpp"
 
 namespace tessavor {
 
@@ -26,18 +27,20 @@ int count_error(const MethodSpec &method, Py_ssize_t given)
 // length, known hashes and content; anything else by ==.
 int keyword_equals(PyObject *param, PyObject *key)
 {
+    // Parameter names are the interned names of module/names.hpp: exact, ready strs.
+    assert(PyUnicode_CheckExact(param) && versions::unicode_is_ready(param));
     if (param == key) {
         return 1;
     }
     if (PyUnicode_CheckExact(key)) {
-        if (PyUnicode_READY(key) < 0) {
+        if (versions::unicode_ready(key) < 0) {
             return -1;
         }
         if (PyUnicode_GET_LENGTH(key) != PyUnicode_GET_LENGTH(param)) {
             return 0;
         }
-        Py_hash_t key_hash = reinterpret_cast<PyASCIIObject *>(key)->hash;
-        Py_hash_t param_hash = reinterpret_cast<PyASCIIObject *>(param)->hash;
+        Py_hash_t key_hash = PyUnstable_Unicode_GET_CACHED_HASH(key);
+        Py_hash_t param_hash = PyUnstable_Unicode_GET_CACHED_HASH(param);
         if (key_hash != -1 && param_hash != -1 && key_hash != param_hash) {
             return 0;
         }

@@ -33,32 +33,11 @@ int raise_format(PyObject *type, const char *format, ...)
     return raise_with(type, message);
 }
 
-FetchedError::FetchedError(Form form) noexcept
-{
-    versions::fetch_pending(&type_, &value_, &tb_);
-    if (form == kAsIs) {
-        return;
-    }
-    versions::normalize_pending(&type_, &value_, &tb_);
-    if (value_ == nullptr) {
-        value_ = Py_NewRef(Py_None);
-    }
-    if (tb_ != nullptr && PyExceptionInstance_Check(value_)) {
-        PyException_SetTraceback(value_, tb_);
-    }
-}
-
-FetchedError::~FetchedError()
-{
-    Py_XDECREF(type_);
-    Py_XDECREF(value_);
-    Py_XDECREF(tb_);
-}
+FetchedError::FetchedError() noexcept : exc_(Ref::steal(PyErr_GetRaisedException())) {}
 
 void FetchedError::restore() noexcept
 {
-    versions::restore_pending(type_, value_, tb_);
-    type_ = value_ = tb_ = nullptr;
+    PyErr_SetRaisedException(exc_.release());
 }
 
 } // namespace tessavor

@@ -5,6 +5,8 @@
 #ifndef TESSAVOR_MODULE_ERRORS_HPP
 #define TESSAVOR_MODULE_ERRORS_HPP
 
+#include <utility>
+
 #include "module/ref.hpp"
 
 namespace tessavor {
@@ -13,35 +15,29 @@ namespace tessavor {
 int raise_message(PyObject *type, const char *message);
 int raise_format(PyObject *type, const char *format, ...);
 
-// The pending exception, set aside: takes the error indicator's references
-// and clears it. restore() makes it pending again; a holder destroyed
-// before that drops the references. This is the one place that knows how
-// the interpreter holds a pending exception.
+// The pending exception, set aside: takes it from the error indicator and
+// clears it. restore() makes it pending again; a holder destroyed before that
+// drops it. It is one exception object on every version, as 3.12 holds it
+// (module/versions.hpp gives 3.10 and 3.11 PyErr_GetRaisedException): a
+// normalised exception instance whose __traceback__ is its traceback.
 class FetchedError {
 public:
-    enum Form {
-        kAsIs,       // as the indicator held it (possibly not normalised)
-        kNormalized, // as an `except` clause sees it: the value is an exception
-                     // instance (None if even that failed), its traceback attached
-    };
-
-    explicit FetchedError(Form form = kAsIs) noexcept;
-    ~FetchedError();
+    FetchedError() noexcept;
     FetchedError(const FetchedError &) = delete;
     FetchedError &operator=(const FetchedError &) = delete;
 
-    PyObject *type() const noexcept { return type_; }
-    PyObject *value() const noexcept { return value_; }
-    PyObject *traceback() const noexcept { return tb_; }
+    // The exception, borrowed; null when none was pending.
+    PyObject *value() const noexcept { return exc_.get(); }
 
-    // Makes the exception pending again, replacing any pending one; the
-    // holder is empty afterwards.
+    // Makes the exception pending again, with the traceback it has now,
+    // replacing any pending one; the holder is empty afterwards.
     void restore() noexcept;
 
+    // Hands the exception on; the holder is empty afterwards.
+    Ref take() noexcept { return std::move(exc_); }
+
 private:
-    PyObject *type_ = nullptr;
-    PyObject *value_ = nullptr;
-    PyObject *tb_ = nullptr;
+    Ref exc_;
 };
 
 } // namespace tessavor

@@ -10,6 +10,10 @@ namespace tessavor {
 
 namespace {
 
+// Zero-initialised here and filled in by ready_function_type(), so that the
+// type needs no aggregate initialiser that lists every slot.
+PyTypeObject method_function_type;
+
 struct MethodFunction {
     PyObject_HEAD vectorcallfunc vectorcall;
     const MethodSpec *method;
@@ -26,6 +30,7 @@ struct MethodFunction {
 
 MethodFunction *as_function(PyObject *self)
 {
+    assert(Py_IS_TYPE(self, &method_function_type));
     return reinterpret_cast<MethodFunction *>(self);
 }
 
@@ -34,6 +39,7 @@ PyObject *method_vectorcall(PyObject *callable, PyObject *const *args, size_t na
                             PyObject *kwnames)
 {
     const MethodSpec &method = *as_function(callable)->method;
+    assert(method.argcount <= kMaxParameters);
     if (kwnames == nullptr && PyVectorcall_NARGS(nargsf) == method.argcount) {
         return method.body(method, args); // the positional values are the parameters
     }
@@ -44,6 +50,9 @@ PyObject *method_vectorcall(PyObject *callable, PyObject *const *args, size_t na
     return method.body(method, values);
 }
 
+// As a plain function's: unbound (the function itself) for no instance, which
+// C callers may also pass as None (Python's __get__ turns None into no
+// instance before it calls the slot).
 PyObject *method_descr_get(PyObject *self, PyObject *obj, PyObject *)
 {
     if (obj == nullptr || obj == Py_None) {
@@ -54,6 +63,7 @@ PyObject *method_descr_get(PyObject *self, PyObject *obj, PyObject *)
 
 PyObject *method_repr(PyObject *self)
 {
+    assert(as_function(self)->qualname != nullptr);
     return PyUnicode_FromFormat("<function %U at %p>", as_function(self)->qualname, self);
 }
 
@@ -71,14 +81,18 @@ int method_traverse(PyObject *self, visitproc visit, void *arg)
     return 0;
 }
 
+// As CPython's func_clear (from 3.11): the object may be seen again after
+// this, by a finalizer of its cycle, so what the getters, repr and __reduce__
+// read unchecked stays valid. The code object stays (it refers to nothing that
+// could lead back here); the names, which may be str subclasses in a cycle,
+// become the empty str. The rest is cleared, and its getters allow for that.
 int method_clear(PyObject *self)
 {
     MethodFunction *f = as_function(self);
-    Py_CLEAR(f->name);
-    Py_CLEAR(f->qualname);
+    Py_SETREF(f->name, Py_NewRef(names.empty));
+    Py_SETREF(f->qualname, Py_NewRef(names.empty));
     Py_CLEAR(f->module);
     Py_CLEAR(f->doc);
-    Py_CLEAR(f->code);
     Py_CLEAR(f->globals);
     Py_CLEAR(f->annotations);
     Py_CLEAR(f->dict);
@@ -88,10 +102,14 @@ int method_clear(PyObject *self)
 void method_dealloc(PyObject *self)
 {
     PyObject_GC_UnTrack(self);
-    if (as_function(self)->weakreflist != nullptr) {
+    MethodFunction *f = as_function(self);
+    if (f->weakreflist != nullptr) {
         PyObject_ClearWeakRefs(self);
     }
     method_clear(self);
+    Py_CLEAR(f->name);
+    Py_CLEAR(f->qualname);
+    Py_CLEAR(f->code);
     PyObject_GC_Del(self);
 }
 
@@ -99,6 +117,7 @@ void method_dealloc(PyObject *self)
 // reference, as it does a plain function.
 PyObject *method_reduce(PyObject *self, PyObject *)
 {
+    assert(as_function(self)->qualname != nullptr);
     return Py_NewRef(as_function(self)->qualname);
 }
 
@@ -112,8 +131,11 @@ int set_string(PyObject *&slot, PyObject *value, const char *message)
     return 0;
 }
 
+// name, qualname and code are never null: set when the object is made, and
+// replaced, not cleared, by the setters and method_clear.
 PyObject *get_name(PyObject *self, void *)
 {
+    assert(as_function(self)->name != nullptr);
     return Py_NewRef(as_function(self)->name);
 }
 
@@ -124,6 +146,7 @@ int set_name(PyObject *self, PyObject *value, void *)
 
 PyObject *get_qualname(PyObject *self, void *)
 {
+    assert(as_function(self)->qualname != nullptr);
     return Py_NewRef(as_function(self)->qualname);
 }
 
@@ -133,9 +156,11 @@ int set_qualname(PyObject *self, PyObject *value, void *)
                       "__qualname__ must be set to a string object");
 }
 
+// None once method_clear has cleared it, as for a plain function.
 PyObject *get_doc(PyObject *self, void *)
 {
-    return Py_NewRef(as_function(self)->doc);
+    PyObject *doc = as_function(self)->doc;
+    return Py_NewRef(doc != nullptr ? doc : Py_None);
 }
 
 // Deleting __doc__ leaves None, as for plain functions.
@@ -150,12 +175,15 @@ int set_doc(PyObject *self, PyObject *value, void *)
 
 PyObject *get_code(PyObject *self, void *)
 {
+    assert(as_function(self)->code != nullptr);
     return Py_NewRef(as_function(self)->code);
 }
 
+// None once method_clear has cleared them, as for a plain function.
 PyObject *get_globals(PyObject *self, void *)
 {
-    return Py_NewRef(as_function(self)->globals);
+    PyObject *globals = as_function(self)->globals;
+    return Py_NewRef(globals != nullptr ? globals : Py_None);
 }
 
 // __defaults__, __kwdefaults__ and __closure__: the methods have none.
@@ -216,10 +244,6 @@ PyMethodDef method_methods[] = {
     {"__reduce__", method_reduce, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
-
-// Zero-initialised here and filled in by ready_function_type(), so that the
-// type needs no aggregate initialiser that lists every slot.
-PyTypeObject method_function_type;
 
 } // namespace
 

@@ -110,7 +110,7 @@ PyObject *create_module(PyObject *spec, PyModuleDef *)
 
 // Imports a top-level module the way the module's own `import` lines do:
 // an initialised entry of sys.modules is used as it is.
-PyObject *import_top_level(PyObject *name)
+Ref import_top_level(PyObject *name)
 {
     Ref entry = Ref::steal(PyImport_GetModule(name));
     if (!entry && PyErr_Occurred()) {
@@ -120,34 +120,36 @@ PyObject *import_top_level(PyObject *name)
         Ref spec = Ref::steal(PyObject_GetAttr(entry.get(), names.dunder_spec));
         if (!spec) {
             PyErr_Clear();
-            return entry.release();
+            return entry;
         }
         Ref initializing = Ref::steal(PyObject_GetAttr(spec.get(), names.initializing));
         if (!initializing) {
             PyErr_Clear();
-            return entry.release();
+            return entry;
         }
         int busy = PyObject_IsTrue(initializing.get());
         if (busy <= 0) {
             PyErr_Clear();
-            return entry.release();
+            return entry;
         }
     }
     Ref locals = Ref::steal(PyDict_New());
     if (!locals) {
-        return nullptr;
+        return locals;
     }
-    return PyImport_ImportModuleLevelObject(name, state.module_dict, locals.get(), nullptr, 0);
+    return Ref::steal(
+        PyImport_ImportModuleLevelObject(name, state.module_dict, locals.get(), nullptr, 0));
 }
 
-int store_global(PyObject *key, PyObject *value)
+// Stores `value` as the module's global `key`; an empty `value` is the
+// failure (set) of what was to make it.
+int store_global(PyObject *key, Ref value)
 {
-    if (value == nullptr) {
+    assert(state.module_dict != nullptr);
+    if (!value) {
         return -1;
     }
-    int rc = PyDict_SetItem(state.module_dict, key, value);
-    Py_DECREF(value);
-    return rc;
+    return PyDict_SetItem(state.module_dict, key, value.get());
 }
 
 int make_constants()
@@ -213,7 +215,7 @@ int run_top_level()
     if (build_class(kInitFuncname) < 0) {
         return -1; // the entry is already added
     }
-    if (store_global(names.dunder_test, PyDict_New()) < 0) {
+    if (store_global(names.dunder_test, Ref::steal(PyDict_New())) < 0) {
         return fail_status(kInitFuncname, kGazuLine);
     }
     return 0;

@@ -20,6 +20,7 @@
     X(gazu, "gazu")                                                                                \
     X(json, "json")                                                                                \
     X(open, "open")                                                                                \
+    X(empty, "") /* what a cleared method object's names become */                                 \
     /* method names and qualified names */                                                         \
     X(init, "__init__")                                                                            \
     X(load_json, "load_json")                                                                      \

@@ -8,9 +8,13 @@ created with its defaults.
 """
 
 import os
-from typing import Any, Iterable, Literal, TypedDict, TypeVar, Union
+from typing import Any, Iterable, Literal, Protocol, TypedDict, TypeVar, Union
 
-_Item = TypeVar("_Item")
+class _Container(Protocol):
+    """What Filter's ``part in item`` needs of an item: a ``__contains__``."""
+    def __contains__(self, part: Any, /) -> bool: ...
+
+_Item = TypeVar("_Item", bound=_Container)
 
 # Anything the built-in open() accepts as a file.
 _File = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]", int]
@@ -313,7 +317,8 @@ class Prod:
         A list, in the order of `string`, of each item for which some
         ``part in item`` holds. Asks nothing of the tracker, so it may be
         called on the class with None for self:
-        ``Prod.Filter(None, names, parts)``. Raises what iterating the
-        arguments or the ``in`` test raises (TypeError for a non-str part
-        in a str).
+        ``Prod.Filter(None, names, parts)``. Each item is a container,
+        anything with ``__contains__`` (a str, bytes, a tuple, a set, ...).
+        Raises what iterating the arguments or the ``in`` test raises
+        (TypeError for a non-str part in a str).
         """

@@ -74,6 +74,8 @@ def test_method_object(prod, Prod, name, line, argcount, varnames, doc):
         assert list(code.co_positions()) == []
     assert code.co_consts == code.co_names == code.co_freevars == code.co_cellvars == ()
     assert code.co_filename == "tessavor\\prod.py"
+    # 3.13's code constructor interns every file name, as its compile() does.
+    assert (sys.intern("".join(["tessavor\\", "prod.py"])) is code.co_filename) == (sys.version_info >= (3, 13))
     assert code.co_flags == 3  # optimized | newlocals, nothing else
 
 
@@ -265,3 +267,82 @@ def test_construction_goes_through_init(Prod, args, given):
         Prod(*args)
     assert str(info.value) == f"__init__() takes exactly 2 positional arguments ({given} given)"
     assert module_entries(info.value) == [("tessavor.prod.Prod.__init__", 6)]
+
+
+# C callers reach the type's __get__ slot directly, and may pass None for "no instance": a plain
+# function then gives itself, unbound. (Python's __get__ turns None into no instance before it
+# calls the slot, so only C sees this.)
+def test_the_get_slot_called_from_c_with_none_gives_the_function_itself(Prod, p):
+    import ctypes
+
+    api = ctypes.pythonapi
+    api.PyType_GetSlot.restype = ctypes.c_void_p
+    api.PyType_GetSlot.argtypes = [ctypes.py_object, ctypes.c_int]
+    py_tp_descr_get = 54  # typeslots.h, the same on every version
+    with_object = ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.py_object, ctypes.py_object, ctypes.py_object)
+    with_null = ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.py_object, ctypes.c_void_p, ctypes.py_object)
+
+    def plain():
+        pass
+
+    for f, owner in [(Prod.__dict__["get_project"], Prod), (plain, type(None))]:
+        slot = api.PyType_GetSlot(type(f), py_tp_descr_get)
+        assert with_object(slot)(f, None, owner) is f
+        assert with_object(slot)(f, None, None) is f
+        assert with_null(slot)(f, None, owner) is f
+        bound = with_object(slot)(f, p, owner)
+        assert type(bound) is types.MethodType and bound.__self__ is p and bound.__func__ is f
+
+
+# A cycle's finalizer can see a method object after the collector has cleared it (tp_clear): it
+# must still answer as a plain function cleared by the collector does from 3.11 (3.10's own
+# function type crashes there): empty names, its code, None for what the clear dropped.
+CLEARED_CHILD = """
+import gc, json, sys, types, weakref
+sys.modules["gazu"] = types.ModuleType("gazu")
+import tessavor.prod
+
+class LateFin:  # CPython's reproducer of gh-91636: its finalizer sees `func` in the middle of tp_clear
+    __slots__ = ("ref",)
+    def __del__(self):
+        global func
+        func = self.ref()
+
+class Cyclic(tuple):
+    __slots__ = ()
+    def __del__(self):  # finalizers run before tp_clear: only now may a weak reference be made
+        self[1].ref = weakref.ref(self[0])
+        global latefin
+        del latefin
+
+def clear_func():  # `func`, the one reference to a function, is cleared by the collector and seen again
+    global func, latefin
+    latefin = LateFin()
+    cyc = tuple.__new__(Cyclic, (func, latefin))
+    func.__module__ = cyc  # the cycle: func -> cyc -> func
+    del cyc, func
+    gc.collect()
+    f = func
+    return [f.__name__, f.__qualname__, f.__code__.co_name, f.__doc__, f.__module__, f.__globals__,
+            f.__dict__, f.__annotations__, repr(f).rsplit(" ", 1)[0]]
+
+func = tessavor.prod.Prod.get_project
+func.__doc__, func.marker = "a docstring", 1
+delattr(tessavor.prod.Prod, "get_project")
+report = {"module": clear_func(), "reduce": func.__reduce__()}
+
+def func():
+    "a docstring"
+func.marker = 1
+if sys.version_info >= (3, 11):
+    report["plain"] = clear_func()
+print(json.dumps(report))
+"""
+
+
+def test_a_method_object_seen_after_the_collector_cleared_it_still_answers():
+    report = json.loads(run_python(CLEARED_CHILD).stdout)
+    assert report["module"] == ["", "", "get_project", None, None, None, {}, {}, "<function  at"]
+    assert report["reduce"] == ""
+    if sys.version_info >= (3, 11):
+        assert report["plain"] == ["", "", "func", None, None, None, {}, {}, "<function  at"]

@@ -1,6 +1,7 @@
 """Prod.load_json: parsed values, the with statement around the file, failures and entries."""
 import json
 import sys
+import weakref
 
 import pytest
 
@@ -170,3 +171,162 @@ def test_a_generator_resumed_elsewhere_keeps_no_exception_handled_around_its_cal
         g = generator()
         during = next(g)
     assert (during, next(g)) == (outer, None)
+
+
+# The module's `with` and a pure-Python load_json of the same statements, side by side, around a
+# body that fails, with an __exit__ that returns False after doing something to the exception's
+# __traceback__. What comes out must be the same: the module raises again what that interpreter's
+# own `with` raises again. The module's entries stand for load_json's frame; it adds its entry at
+# the `with` line on every version, which the pure-Python frame does not have from 3.11.
+WITH_RULE_CHILD = r'''
+import builtins, json, sys, types
+how = None
+class Opened:
+    def __enter__(self):
+        return self
+    def __exit__(self, type, value, tb):
+        if how == "clears":
+            value.__traceback__ = None
+        elif how == "replaces":
+            value.__traceback__ = elsewhere()
+        return False
+builtins.open = lambda *args: Opened()
+sys.modules["gazu"] = types.ModuleType("gazu")
+import tessavor.prod as prod
+
+def elsewhere():
+    try:
+        raise KeyError("elsewhere")
+    except KeyError as exc:
+        return exc.__traceback__
+
+def load(data_file):
+    raise ValueError("body")
+
+class PyProd:
+    def load_json(self, json_file):
+        with open(json_file) as data_file:
+            data = json.load(data_file)
+        return data
+
+DEF_LINE = PyProd.load_json.__code__.co_firstlineno
+prod.json = types.SimpleNamespace(load=load)
+json = types.SimpleNamespace(load=load)
+
+def shape(call):
+    """(function, line below its def) of each traceback entry below the caller's."""
+    try:
+        call()
+    except ValueError as exc:
+        found, tb = [], exc.__traceback__.tb_next.tb_next  # below shape's and the lambda's own
+        while tb is not None:
+            code = tb.tb_frame.f_code
+            if code.co_name == "tessavor.prod.Prod.load_json":
+                found.append(("load_json", tb.tb_lineno - 22))
+            elif code.co_name == "load_json":
+                found.append(("load_json", tb.tb_lineno - DEF_LINE))
+            else:
+                found.append((code.co_name, tb.tb_lineno - code.co_firstlineno))
+            tb = tb.tb_next
+        return found
+
+results = {}
+for how in ["keeps", "clears", "replaces"]:
+    results[how] = {"module": shape(lambda: prod.Prod.load_json(None, "any.json")),
+                    "python": shape(lambda: PyProd().load_json("any.json"))}
+print(repr(results))
+'''
+
+WITH_LINE, BODY = ("load_json", 1), [("load_json", 2), ("load", 1)]  # below their def lines
+ELSEWHERE = [("elsewhere", 2)]
+
+
+def test_the_with_raises_again_what_the_interpreters_own_with_does():
+    results = eval(run_python(WITH_RULE_CHILD).stdout)
+    for how, shapes in results.items():
+        # The module's `with` line entry comes first, where Python's own frame has none from 3.11.
+        assert shapes["module"][0] == WITH_LINE, how
+        python = shapes["python"]
+        if python[:1] == [WITH_LINE]:
+            python = python[1:]
+        assert shapes["module"][1:] == python, how
+    # The rule, as each version states it: 3.10 raises the triple it caught, the body's traceback;
+    # from 3.11 the exception is raised as __exit__ left it.
+    if sys.version_info < (3, 11):
+        expected = {"keeps": BODY, "clears": BODY, "replaces": BODY}
+    else:
+        expected = {"keeps": BODY, "clears": [], "replaces": ELSEWHERE}
+    assert {how: shapes["module"][1:] for how, shapes in results.items()} == expected
+
+
+class Outer(Exception):
+    pass
+
+
+# Inside an `except` block, failing and succeeding load_json calls hand the handled exception back
+# whole: sys.exc_info() is the same triple afterwards, and the exception has no reference more.
+@pytest.mark.parametrize("text", ["{", '{"a": 1}', None], ids=["body fails", "succeeds", "open fails"])
+def test_the_handled_exception_comes_back_whole(p, tmp_path, text):
+    path = tmp_path / "doc.json"
+    if text is not None:
+        path.write_text(text)
+
+    def calls():
+        for _ in range(100):
+            try:
+                p.load_json(str(path))
+            except (ValueError, OSError):
+                pass
+
+    calls()  # the module's caches (entries' code objects) are made before counting
+    try:
+        raise Outer("outer")
+    except Outer as e:
+        before = sys.exc_info()
+        assert before[1] is e
+        count = sys.getrefcount(e)
+        calls()
+        assert sys.getrefcount(e) == count
+        after = sys.exc_info()
+        assert after[0] is before[0] is Outer
+        assert after[1] is before[1] is e
+        assert after[2] is before[2] is e.__traceback__
+        ref = weakref.ref(e)
+        del before, after
+    assert ref() is None and sys.exc_info() == (None, None, None)  # freed once its block ends
+    calls()
+    assert sys.exc_info() == (None, None, None)
+
+
+def test_the_handled_exception_inside_a_generator_and_a_nested_handler(p, tmp_path):
+    path = tmp_path / "bad.json"
+    path.write_text("[")
+    seen = []
+
+    def generator():
+        try:
+            raise KeyError("in the generator")
+        except KeyError:
+            inner = sys.exc_info()
+            try:
+                p.load_json(str(path))
+            except ValueError:
+                seen.append(sys.exc_info()[0])
+            yield inner, sys.exc_info()
+
+    try:
+        raise Outer("outer")
+    except Outer:
+        outer = sys.exc_info()
+        inner, after = next(generator())
+        assert after == inner and inner[0] is KeyError and inner[2] is inner[1].__traceback__
+        assert sys.exc_info() == outer
+        try:
+            raise LookupError("nested")
+        except LookupError:
+            nested = sys.exc_info()
+            with pytest.raises(ValueError):
+                p.load_json(str(path))
+            assert sys.exc_info() == nested
+        assert sys.exc_info() == outer
+    assert seen == [json.JSONDecodeError]

@@ -3,6 +3,7 @@
 Every scenario runs in a fresh interpreter: the module keeps process-wide state.
 """
 import ast
+import importlib.util
 import sys
 import textwrap
 
@@ -192,6 +193,114 @@ def test_an_isolated_interpreter_is_refused_by_the_interpreter_itself():
     )
     assert res["main_ok"]
     assert failure_message(res["text"]) == "module tessavor.prod does not support loading in subinterpreters"
+
+
+# A sub-interpreter that shares the main one's GIL and checks its extensions' declarations, as an
+# embedding application may make it: the interpreter itself refuses a module that declares no
+# support for several interpreters, so the main interpreter keeps it. 3.13 makes one through
+# _interpreters with a config; 3.12 only through _testcapi (whose 3.12.0 took own_gil, not gil).
+SHARED_GIL = r"""
+import os, tempfile, textwrap
+def in_shared_gil_subinterpreter(code):
+    fd, out = tempfile.mkstemp()
+    os.close(fd)
+    code = textwrap.dedent(code) + f"\nwith open({out!r}, 'w') as f:\n    f.write(text)\n"
+    settings = dict(use_main_obmalloc=True, allow_fork=True, allow_exec=True, allow_threads=True,
+                    allow_daemon_threads=True, check_multi_interp_extensions=True)
+    try:
+        import _interpreters  # 3.13
+    except ImportError:
+        import _testcapi
+        try:
+            assert _testcapi.run_in_subinterp_with_config(code, **settings, gil=1) == 0  # shared
+        except TypeError:
+            assert _testcapi.run_in_subinterp_with_config(code, **settings, own_gil=False) == 0
+    else:
+        config = _interpreters.new_config("legacy", **settings)
+        assert config.gil == "shared"
+        interp = _interpreters.create(config)
+        try:
+            assert _interpreters.run_string(interp, code) is None
+        finally:
+            _interpreters.destroy(interp)
+    with open(out) as f:
+        text = f.read()
+    os.remove(out)
+    return text
+"""
+
+IN_SHARED_GIL = '''
+import sys, types
+sys.modules["gazu"] = types.ModuleType("gazu")
+try:
+    import tessavor.prod
+    text = "loaded"
+except ImportError as exc:
+    text = str(exc)
+'''
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="modules declare support for several interpreters from 3.12")
+@pytest.mark.skipif(sys.version_info < (3, 13) and importlib.util.find_spec("_testcapi") is None,
+                    reason="3.12 makes such an interpreter only through _testcapi, which this one lacks")
+def test_a_shared_gil_interpreter_that_checks_extensions_refuses_the_module():
+    res = run_child(
+        SHARED_GIL
+        + f"sub = in_shared_gil_subinterpreter({IN_SHARED_GIL!r})\n"
+        + textwrap.dedent("""
+        sys.modules["gazu"] = __import__("types").ModuleType("gazu")
+        try:
+            import tessavor.prod
+            main = tessavor.prod.Prod.Filter(None, ["ab"], ["a"])
+        except ImportError as exc:
+            main = str(exc)
+        print(repr(dict(sub=sub, main=main)))
+        """)
+    )
+    assert res == dict(sub="module tessavor.prod does not support loading in subinterpreters", main=["ab"])
+
+
+@pytest.mark.parametrize("how", ["__spec__", "_initializing"])
+def test_a_gazu_entry_whose_spec_raises_is_imported_as_the_interpreter_imports_it(how):
+    # The module's `import gazu` line does what Python's own does: 3.13 raises what reading the
+    # entry's __spec__ or __spec__._initializing raises, 3.10 to 3.12 return the entry.
+    res = run_child(
+        f"HOW = {how!r}\n"
+        + textwrap.dedent("""
+        import types
+        class Boom(Exception):
+            pass
+        class Entry(types.ModuleType):
+            @property
+            def __spec__(self):
+                raise Boom("__spec__")
+        class Spec:
+            @property
+            def _initializing(self):
+                raise Boom("_initializing")
+        def import_gazu():
+            import gazu
+            return gazu
+        entry = Entry("gazu") if HOW == "__spec__" else types.ModuleType("gazu")
+        if HOW == "_initializing":
+            entry.__spec__ = Spec()
+        sys.modules["gazu"] = entry
+        try:
+            python = "the entry" if import_gazu() is entry else "another"
+        except Boom as exc:
+            python = str(exc)
+        try:
+            import tessavor.prod
+            module = "the entry" if tessavor.prod.gazu is entry else "another"
+        except Boom as exc:
+            module = [str(exc), entries(exc)]
+        print(repr(dict(python=python, module=module)))
+        """)
+    )
+    if sys.version_info >= (3, 13):
+        assert res == dict(python=how, module=[how, [("init tessavor.prod", 1)]])
+    else:
+        assert res == dict(python="the entry", module="the entry")
 
 
 def test_missing_gazu_fails_at_line_1_and_next_import_starts_afresh():

@@ -63,7 +63,10 @@ MISTAKES = [
     ('p.Filter(names=["sh010"], parts=["010"])', 'Unexpected keyword argument "names" for "Filter" of "Prod"'),
     ('Prod.Filter(0, ["sh010"], ["010"])', 'Argument 1 to "Filter" of "Prod" has incompatible type "int"'),
     ('Prod.Filter(["sh010"], ["010"])', 'in call to "Filter" of "Prod"  [call-arg]'),
-    ('ints: list[int] = p.Filter(p.get_projects(), ["010"])', 'incompatible type "list[str]"; expected "Iterable[int]"'),
+    ('Prod.Filter(None, [1, 2], ["a"])', 'Value of type variable "_Item" of "Filter" of "Prod" cannot be "int"'),
+    ('p.Filter(p.get_tasks()[0]["task_status_short_name"] for _ in "ab")', 'in call to "Filter" of "Prod"'),
+    ('ints: list[int] = p.Filter(p.get_projects(), ["010"])',
+     'expression has type "list[str]", variable has type "list[int]"'),
     ('p.get_tasks()[0]["project"]', 'TypedDict "_TodoTask" has no key "project"'),
     ('p.get_tasks()[0]["sequence_name"].upper()', 'Item "None" of "str | None" has no attribute "upper"'),
     ('p.get_persons()[0]["full_name"] + 1', 'Unsupported operand types for + ("str" and "int")'),
@@ -129,6 +132,8 @@ CORRECT = """
     assert_type(Prod.Filter(p, ["sh010"], ["010"]), list[str])
     assert_type(p.Filter(string=("sh010", "sh020"), substr={"010"}), list[str])
     assert_type(p.Filter([b"ab", b"cd"], [b"a"]), list[bytes])
+    assert_type(p.Filter([("sh010", "anim")], ["anim"]), list[tuple[str, str]])
+    assert_type(p.Filter([{"sh010": 1}], ["sh010"]), list[dict[str, int]])
     host: str = p.host_url + p.event_url + p.login_id + p.password
 """
 

@@ -21,17 +21,17 @@ DictRead json_read;
 // with the bare name when the type lacks it.
 Ref special_method(PyObject *obj, PyObject *name)
 {
-    PyObject *descr = _PyType_Lookup(Py_TYPE(obj), name);
-    if (descr == nullptr) {
+    Ref descr = Ref::steal(_PyType_LookupRef(Py_TYPE(obj), name));
+    if (!descr) {
         PyErr_SetObject(PyExc_AttributeError, name);
-        return Ref();
+        return descr;
     }
-    descrgetfunc get = Py_TYPE(descr)->tp_descr_get;
+    descrgetfunc get = Py_TYPE(descr.get())->tp_descr_get;
     if (get == nullptr) {
-        return Ref::borrow(descr);
+        return descr;
     }
     // Arbitrary code may run here (a custom descriptor).
-    return Ref::steal(get(descr, obj, reinterpret_cast<PyObject *>(Py_TYPE(obj))));
+    return Ref::steal(get(descr.get(), obj, reinterpret_cast<PyObject *>(Py_TYPE(obj))));
 }
 
 // The body: data = json.load(data_file).
@@ -49,19 +49,24 @@ Ref parse(PyObject *data_file)
 }
 
 // The body raised: __exit__ sees its exception as the one being handled
-// and decides whether it propagates.
+// and decides whether it propagates. When it does, it is raised again as
+// that interpreter's own `with` raises it (versions::WithReraise), and the
+// entry of the `with` line is added to it, as to any failure there.
 PyObject *exit_after_failure(const MethodSpec &method, PyObject *exit)
 {
     const char *funcname = method.traceback_name;
     add_traceback(funcname, line_of(method, kBodyLine));
-    FetchedError body(FetchedError::kNormalized);
+    FetchedError body;
+    PyObject *exc = body.value();
+    versions::WithReraise reraise(exc);
     int suppress;
     {
         // The body's exception is the one being handled (what sys.exc_info()
         // reports) while __exit__ runs, as in an `except` clause.
-        versions::HandledExceptionScope handling(body.type(), body.value(), body.traceback());
-        PyObject *exit_args[3] = {body.type(), body.value(),
-                                  body.traceback() != nullptr ? body.traceback() : Py_None};
+        versions::HandledExceptionScope handling(exc);
+        Ref tb = Ref::steal(PyException_GetTraceback(exc));
+        PyObject *exit_args[3] = {reinterpret_cast<PyObject *>(Py_TYPE(exc)), exc,
+                                  tb ? tb.get() : Py_None};
         // Arbitrary code runs in __exit__ and in the truth test.
         Ref verdict = call_positional(exit, exit_args, 3);
         suppress = verdict ? PyObject_IsTrue(verdict.get()) : -1;
@@ -70,7 +75,7 @@ PyObject *exit_after_failure(const MethodSpec &method, PyObject *exit)
         return fail_at(funcname, line_of(method, kWithLine));
     }
     if (suppress == 0) {
-        body.restore();
+        reraise.reraise(body.take());
         return fail_at(funcname, line_of(method, kWithLine));
     }
     raise_format(PyExc_UnboundLocalError, "local variable '%s' referenced before assignment",

@@ -3,6 +3,7 @@
 #include "matcher/substring_matcher.hpp"
 #include "module/errors.hpp"
 #include "module/traceback.hpp"
+#include "module/versions.hpp"
 #include "tracker/bodies.hpp"
 #include "tracker/walk.hpp"
 
@@ -32,39 +33,56 @@ void replace_stop_iteration()
     if (!PyErr_ExceptionMatches(PyExc_StopIteration)) {
         return;
     }
-    FetchedError stop(FetchedError::kNormalized);
+    FetchedError stop;
     raise_message(PyExc_RuntimeError, "generator raised StopIteration");
-    FetchedError runtime(FetchedError::kNormalized);
-    if (PyExceptionInstance_Check(runtime.value()) && PyExceptionInstance_Check(stop.value())) {
-        PyException_SetContext(runtime.value(), Py_NewRef(stop.value())); // steals
-    }
+    FetchedError runtime;
+    // Both are exception instances: a fetched exception always is.
+    PyException_SetContext(runtime.value(), stop.take().release()); // steals
     runtime.restore();
 }
 
-// The item test: 1 when some part of `substr` is in `item`, 0 when none is,
-// -1 with its entry added.
-int item_test(const MethodSpec &method, PyObject *item, PyObject *substr)
+// What the item test found.
+enum class Test {
+    kNone,   // no part of `substr` is in the item
+    kFound,  // some part is
+    kFailed, // the test failed; its entry is added
+};
+
+// The item test: whether some part of `substr` is in `item`.
+Test item_test(const MethodSpec &method, PyObject *item, PyObject *substr)
 {
     // Containment checks may run arbitrary code (a __contains__).
-    int rc = walk(substr, [item](PyObject *part) { return PySequence_Contains(item, part); });
-    if (rc == kWalkFailed || rc == kWalkVisitFailed) {
-        replace_stop_iteration();
-        return fail_status(kTestName, line_of(method, kTestLine));
+    WalkResult walked = walk(substr, [item](PyObject *part) {
+        int rc = PySequence_Contains(item, part);
+        return rc < 0 ? Visit::kFailed : rc > 0 ? Visit::kStop : Visit::kNext;
+    });
+    switch (walked) {
+    case WalkResult::kEnded:
+        return Test::kNone;
+    case WalkResult::kStopped:
+        return Test::kFound;
+    case WalkResult::kFailed:
+    case WalkResult::kVisitFailed:
+        break;
     }
-    return rc == kWalkStopped;
+    replace_stop_iteration();
+    add_traceback(kTestName, line_of(method, kTestLine));
+    return Test::kFailed;
 }
 
 // Tests one item of `string` and keeps it in `result` when it matches.
-int consider(const MethodSpec &method, PyObject *result, PyObject *item, PyObject *substr)
+Visit consider(const MethodSpec &method, PyObject *result, PyObject *item, PyObject *substr)
 {
-    int found = item_test(method, item, substr);
-    if (found < 0) {
-        return fail_status(method.traceback_name, line_of(method, kTestLine));
+    Test found = item_test(method, item, substr);
+    if (found == Test::kFailed) {
+        add_traceback(method.traceback_name, line_of(method, kTestLine));
+        return Visit::kFailed;
     }
-    if (found && PyList_Append(result, item) < 0) {
-        return fail_status(method.traceback_name, line_of(method, kWalkLine));
+    if (found == Test::kFound && PyList_Append(result, item) < 0) {
+        add_traceback(method.traceback_name, line_of(method, kWalkLine));
+        return Visit::kFailed;
     }
-    return 0;
+    return Visit::kNext;
 }
 
 bool exact_sequence(PyObject *obj)
@@ -83,7 +101,7 @@ Py_ssize_t leading_text_length(PyObject *string)
     Py_ssize_t sampled = 0, total = 0, i = 0;
     for (; i < count; i += stride, ++sampled) {
         PyObject *item = sequence_item(string, i);
-        if (!PyUnicode_CheckExact(item) || !PyUnicode_IS_READY(item)) {
+        if (!PyUnicode_CheckExact(item) || !versions::unicode_is_ready(item)) {
             count = i; // the matcher stops at or before it
             break;
         }
@@ -134,13 +152,14 @@ Py_ssize_t match_leading_strs(const MethodSpec &method, PyObject *result, PyObje
         if (!PyUnicode_CheckExact(item)) {
             break;
         }
-        if (PyUnicode_READY(item) < 0) {
+        if (versions::unicode_ready(item) < 0) {
             PyErr_Clear(); // the general path meets the same error and reports it
             break;
         }
         // Two items at a time where the next is a ready exact str too.
         PyObject *next = i + 1 < count ? sequence_item(string, i + 1) : nullptr;
-        bool pair = next != nullptr && PyUnicode_CheckExact(next) && PyUnicode_IS_READY(next);
+        bool pair =
+            next != nullptr && PyUnicode_CheckExact(next) && versions::unicode_is_ready(next);
         bool found[2] = {false, false};
         if (pair) {
             matcher.matches_two(item, next, found);
@@ -176,16 +195,20 @@ PyObject *filter(const MethodSpec &method, PyObject *const *args)
         }
     }
     // The rest by the general path, from where the matcher stopped.
-    int rc = walk(
+    WalkResult walked = walk(
         string, [&](PyObject *item) { return consider(method, result.get(), item, substr); },
         start);
-    if (rc == kWalkFailed) {
+    switch (walked) {
+    case WalkResult::kEnded:
+        return result.release();
+    case WalkResult::kFailed:
         return fail_at(method.traceback_name, walk_line);
+    case WalkResult::kStopped: // consider() never asks to stop
+    case WalkResult::kVisitFailed:
+        break;
     }
-    if (rc != kWalkEnded) {
-        return nullptr;
-    }
-    return result.release();
+    assert(walked == WalkResult::kVisitFailed && PyErr_Occurred());
+    return nullptr;
 }
 
 } // namespace tessavor::tracker

@@ -8,13 +8,6 @@ namespace tessavor::tracker {
 
 namespace {
 
-PyObject *remembered(const DictRead &memo, PyObject *dict)
-{
-    return memo.value != nullptr && memo.dict == dict && memo.version == versions::dict_stamp(dict)
-               ? memo.value
-               : nullptr;
-}
-
 // Remembers `value` if `dict` holds it under `name` now.
 void remember(DictRead &memo, PyObject *dict, PyObject *name, PyObject *value)
 {
@@ -34,7 +27,7 @@ Ref attribute(PyObject *owner, PyObject *name, DictRead &memo)
     if (!PyModule_CheckExact(owner)) {
         return Ref::steal(PyObject_GetAttr(owner, name));
     }
-    PyObject *dict = PyModule_GetDict(owner);
+    PyObject *dict = exact_module_dict(owner);
     if (PyObject *value = remembered(memo, dict)) {
         return Ref::borrow(value);
     }
@@ -46,9 +39,9 @@ Ref attribute(PyObject *owner, PyObject *name, DictRead &memo)
     return value;
 }
 
-DictRead gazu_read;
-
 } // namespace
+
+DictRead gazu_read;
 
 GazuChain get_project_by_name = {&Names::project, &Names::get_project_by_name, {}, {}};
 
@@ -75,27 +68,6 @@ Ref module_global(PyObject *name, DictRead &memo)
     return builtin;
 }
 
-namespace {
-
-// The callee of `chain` while every dictionary it was read through is
-// unchanged, borrowed: the remembered reads alone, no code runs.
-PyObject *remembered_callee(const GazuChain &chain)
-{
-    PyObject *owner = remembered(gazu_read, state.module_dict);
-    if (owner == nullptr || !PyModule_CheckExact(owner)) {
-        return nullptr;
-    }
-    if (chain.submodule != nullptr) {
-        owner = remembered(chain.submodule_read, PyModule_GetDict(owner));
-        if (owner == nullptr || !PyModule_CheckExact(owner)) {
-            return nullptr;
-        }
-    }
-    return remembered(chain.function_read, PyModule_GetDict(owner));
-}
-
-} // namespace
-
 Ref gazu_function(GazuChain &chain)
 {
     if (PyObject *callee = remembered_callee(chain)) {
@@ -111,7 +83,8 @@ Ref gazu_function(GazuChain &chain)
     return attribute(owner.get(), names.*chain.function, chain.function_read);
 }
 
-Ref call_gazu(GazuChain &chain, PyObject *const *args, size_t nargs, const char *funcname, int line)
+Ref call_gazu_afresh(GazuChain &chain, PyObject *const *args, size_t nargs, const char *funcname,
+                     int line)
 {
     Ref callee = gazu_function(chain);
     Ref result = callee ? call_positional(callee.get(), args, nargs) : Ref();

@@ -10,7 +10,7 @@ namespace tessavor::tracker {
 int collect_names(PyObject *result, PyObject *records, const char *funcname, int walk_line,
                   int item_line)
 {
-    int rc = walk(records, [&](PyObject *record) {
+    WalkResult walked = walk(records, [&](PyObject *record) {
         int appended;
         if (PyDict_CheckExact(record)) {
             // Borrowed from the record, which the walk holds; nothing runs
@@ -22,14 +22,23 @@ int collect_names(PyObject *result, PyObject *records, const char *funcname, int
             appended = name ? PyList_Append(result, name.get()) : -1;
         }
         if (appended < 0) {
-            return fail_status(funcname, item_line);
+            add_traceback(funcname, item_line);
+            return Visit::kFailed;
         }
-        return 0;
+        return Visit::kNext;
     });
-    if (rc == kWalkFailed) {
+    switch (walked) {
+    case WalkResult::kEnded:
+        return 0;
+    case WalkResult::kFailed:
         add_traceback(funcname, walk_line);
+        return -1;
+    case WalkResult::kStopped: // the visitor never asks to stop
+    case WalkResult::kVisitFailed:
+        break;
     }
-    return rc < 0 ? -1 : 0;
+    assert(walked == WalkResult::kVisitFailed && PyErr_Occurred());
+    return -1;
 }
 
 } // namespace tessavor::tracker
