@@ -36,8 +36,10 @@ static inline PyObject *PyErr_GetRaisedException(void)
     // Normalising gives an exception instance whenever a type was pending:
     // a failure to make one is normalised in its place.
     assert(type == nullptr || (value != nullptr && PyExceptionInstance_Check(value)));
-    if (tb != nullptr) {
-        PyException_SetTraceback(value, tb); // a traceback object: cannot fail
+    if (value != nullptr) {
+        // Its traceback is the indicator's, None for none, as 3.12 keeps it
+        // and as 3.10's and 3.11's `except` sets it. Cannot fail for either.
+        PyException_SetTraceback(value, tb != nullptr ? tb : Py_None);
     }
     Py_XDECREF(type);
     Py_XDECREF(tb);
