@@ -17,7 +17,7 @@ from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 from conftest import module_entries, run_python
-from matcher_support import BOUNDARY, PLANS, WIDE, Parts, check, check_plans, model, probe
+from matcher_support import BOUNDARY, PLANS_AT_SIZE, WIDE, Parts, check, check_plans, model, probe
 
 CHARS = st.sampled_from(BOUNDARY)
 
@@ -106,7 +106,7 @@ def test_large_part_sets_agree_with_the_general_path(Prod, inputs):
     for substr in [frags, tuple(frags), set(frags), frozenset(frags)]:
         got = Prod.Filter(None, names, substr)
         assert got == expected and all(a is b for a, b in zip(got, expected))
-    check_plans(names, frags, expected)
+    check_plans(names, frags, expected, PLANS_AT_SIZE)
 
 
 def test_parts_far_beyond_a_full_table(Prod):
@@ -122,7 +122,7 @@ def test_parts_far_beyond_a_full_table(Prod):
         assert 0 < len(expected) < len(items) / 2
         for substr in (frags, known):
             assert Prod.Filter(None, items, substr) == expected
-        check_plans(items, frags, expected)
+        check_plans(items, frags, expected, PLANS_AT_SIZE)
 
 
 def test_short_parts_over_one_byte_text_at_every_offset(Prod):
@@ -228,7 +228,7 @@ def test_rows_of_many_columns_stay_within_the_memory_bound(Prod):
     expected = model(items, frags)
     runs = [lambda: Prod.Filter(None, items, frags)]
     if probe is not None:
-        runs += [lambda plan=plan: probe.filter(items, frags, plan) for plan in PLANS if plan["way"] != "windows"]
+        runs += [lambda plan=plan: probe.filter(items, frags, plan) for plan in PLANS_AT_SIZE if plan["way"] != "windows"]
     for run in runs:
         tracemalloc.start()
         try:

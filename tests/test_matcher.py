@@ -11,7 +11,7 @@ from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 from conftest import run_python
-from matcher_support import (SHAPES, WIDE, check, failure_chains, long_runs, packed_collisions, packed_overlaps,
+from matcher_support import (PLANS_AT_SIZE, SHAPES, WIDE, check, failure_chains, long_runs, packed_collisions, packed_overlaps,
                              thue_morse, thue_morse_blocks)
 
 
@@ -35,24 +35,24 @@ def test_crafted_lists_at_size(Prod):
     target = 0x101000
     pairs = [chr(target - 256 * c1) + chr(c1) for c1 in range(1, 0x1011) if c1 != 0x1000]
     items = ["\u1000" * 200] * 40 + ["\u1000" * 50 + pairs[2000] + "\u1000"] + ["\u1000" * 199 + pairs[-1][0]]
-    assert check(Prod, items, pairs) == items[40:41]
+    assert check(Prod, items, pairs, plans=PLANS_AT_SIZE) == items[40:41]
 
     block = thue_morse(11, "ab")
     other = block.translate({ord("a"): "b", ord("b"): "a"})
     parts = [a + b + c for a in (block, other) for b in (block, other) for c in (block, other)]
     items = [block + other, other + other, block[1:] + other + block[:-1]] * 4 + ["x" + parts[1] + "x"]
-    assert check(Prod, items, parts) == items[-1:]
+    assert check(Prod, items, parts, plans=PLANS_AT_SIZE) == items[-1:]
 
     rng = random.Random(19)
     prefix = "".join(rng.choice("abcdefgh") for _ in range(200))
     parts = [prefix + "".join(rng.choice("abcdefgh") for _ in range(8)) for _ in range(10_000)]
     items = [prefix[:-1] + "x" + rng.choice(parts)[200:] for _ in range(30)] + [prefix + parts[7][200:], prefix]
-    assert check(Prod, items, parts) == items[30:31]
+    assert check(Prod, items, parts, plans=PLANS_AT_SIZE) == items[30:31]
 
     word = "".join(rng.choice("ab") for _ in range(2500))
     parts = [word[:k] for k in range(1000, 2000)]
     items = [word[1:]] * 10 + [word[:999], word[:999] + "a" + word[:1000]]
-    assert check(Prod, items, parts) == items[-1:]
+    assert check(Prod, items, parts, plans=PLANS_AT_SIZE) == items[-1:]
 
 
 # Parts that window hashing serves (one-byte, at most eight code points) and parts that only the
@@ -99,7 +99,7 @@ def test_chains_set_aside_rows_that_closing_rows_give_up(Prod):
     alphabet = "abcdefghijklmnopqrstuvwxyz0123456789"
     parts = ["".join(rng.choice(alphabet) for _ in range(rng.randrange(30, 50))) for _ in range(5000)]
     items = [f"x{p}y" for p in parts[:20]] + [p[:-1] for p in parts[20:40]] + [p[:3] + p[4:] for p in parts[40:60]]
-    assert check(Prod, items, parts) == items[:20]
+    assert check(Prod, items, parts, plans=PLANS_AT_SIZE) == items[:20]
 
 
 def test_pieces_of_one_text_at_size(Prod):
@@ -117,7 +117,7 @@ def test_pieces_of_one_text_at_size(Prod):
     parts = [piece(20, 40) for _ in range(4000)]
     items = [piece(10, 60) for _ in range(1500)]
     items += [s[:k] + "!" + s[k + 1:] for s in items[:500] for k in [rng.randrange(len(s))]]
-    kept = check(Prod, items, parts)
+    kept = check(Prod, items, parts, plans=PLANS_AT_SIZE)
     assert len(items) / 4 < len(kept) < len(items) * 3 / 4
 
 
@@ -134,7 +134,7 @@ def test_many_letters_at_size(Prod):
         cut = rng.randrange(1, len(part))
         items += [rng.choice(letters) + part + rng.choice(letters), part[cut:] + part[:cut],
                   part[:cut] + rng.choice(letters) + part[cut + 1:]]
-    kept = check(Prod, items, parts)
+    kept = check(Prod, items, parts, plans=PLANS_AT_SIZE)
     assert len(items) / 3 < len(kept) < len(items) * 2 / 3
 
 
