@@ -23,26 +23,22 @@ Automaton::Builder::Builder(Automaton &automaton, const PartList &parts, const P
 
 // What is written before it is read is not zeroed (resize() of an empty
 // buffer): only at_ (every part starts at the root) and seen_by_ are.
-int Automaton::Builder::allocate_for_parts()
+// False with MemoryError set when it cannot.
+bool Automaton::Builder::allocate_for_parts()
 {
     Py_ssize_t count = parts_.count;
     return order_.resize(count) && next_order_.resize(count) && at_.allocate(count) &&
-                   next_part_.resize(count) && text_.resize(parts_.total + 1) &&
-                   start_.resize(count + 1) && class_at_.resize(count) &&
-                   counts_.resize(count + 1) && rides_.resize(ride_capacity_) &&
-                   a_.states_.resize(parts_.total + 1) && a_.run_.resize(parts_.total + 1) &&
-                   a_.byte_.resize(parts_.total + 1)
-               ? 0
-               : -1;
+           next_part_.resize(count) && text_.resize(parts_.total + 1) && start_.resize(count + 1) &&
+           class_at_.resize(count) && counts_.resize(count + 1) && rides_.resize(ride_capacity_) &&
+           a_.states_.resize(parts_.total + 1) && a_.run_.resize(parts_.total + 1) &&
+           a_.byte_.resize(parts_.total + 1);
 }
 
-int Automaton::Builder::allocate_for_classes()
+bool Automaton::Builder::allocate_for_classes()
 {
     Py_ssize_t width = this->width();
     return seen_by_.allocate(width) && child_on_.resize(width) && distinct_.resize(width) &&
-                   byte_of_.resize(width)
-               ? 0
-               : -1;
+           byte_of_.resize(width);
 }
 
 void Automaton::Builder::list_bytes()
@@ -72,13 +68,13 @@ void Automaton::Builder::list_parts()
 
 int Automaton::Builder::run()
 {
-    if (allocate_for_parts() < 0 || a_.classes_.prepare(parts_, text_.get()) < 0) {
+    if (!allocate_for_parts() || a_.classes_.prepare(parts_, text_.get()) < 0) {
         return -1;
     }
     list_parts();
     // Row offsets stay below kRun, where entries keep their kind.
     plan_.row_budget = std::min(plan_.row_budget, kRun - Py_ssize_t(width()));
-    if (allocate_for_classes() < 0) {
+    if (!allocate_for_classes()) {
         return -1;
     }
     list_bytes();
@@ -236,12 +232,11 @@ int Automaton::Builder::finish_state(int32_t state)
 
 // A child's failure link: the longest proper suffix of its string that is
 // a state, found by stepping from its parent's link on the child's class.
-// The child accepts when that state does.
+// The child accepts when that state does. The root's children step from
+// the root's own row, still all zeros (the root) when they are linked.
 void Automaton::Builder::link_children(int32_t state)
 {
-    if (state == 0) {
-        return; // children of the root link to the root, as made
-    }
+    assert(a_.states_[0].has_row());
     const State &parent = a_.states_[state];
     for (int32_t child = parent.first_child; child < parent.first_child + parent.children();
          ++child) {

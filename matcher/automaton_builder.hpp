@@ -41,8 +41,8 @@ private:
     };
 
     // automaton_builder.cpp: the trie, a depth at a time.
-    int allocate_for_parts();
-    int allocate_for_classes();
+    bool allocate_for_parts();
+    bool allocate_for_classes();
     void list_bytes();
     void list_parts();
     void open_depth(Py_ssize_t depth, Py_ssize_t at_depth);
