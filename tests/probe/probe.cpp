@@ -39,6 +39,19 @@ const Option<Rows> kRows = {
 const Option<Runs> kRuns = {
     "runs", {"auto", "early", "none"}, {Runs::kByOdds, Runs::kFromStart, Runs::kNone}, 3};
 
+// The value `name` stands for among the option's; 0, or -1 with ValueError.
+template <typename Value> int choose(const Option<Value> &option, const char *name, Value *out)
+{
+    for (int i = 0; i < option.count; ++i) {
+        if (strcmp(name, option.names[i]) == 0) {
+            *out = option.values[i];
+            return 0;
+        }
+    }
+    PyErr_Format(PyExc_ValueError, "plan[%s]: no such choice: '%s'", option.key, name);
+    return -1;
+}
+
 // Reads one option from `plan`; 1 when present, 0 when absent, -1 with an
 // exception set.
 template <typename Value> int read_option(PyObject *plan, const Option<Value> &option, Value *out)
@@ -47,15 +60,12 @@ template <typename Value> int read_option(PyObject *plan, const Option<Value> &o
     if (given == nullptr) {
         return 0;
     }
-    const char *name = PyUnicode_Check(given) ? PyUnicode_AsUTF8(given) : nullptr;
-    for (int i = 0; name != nullptr && i < option.count; ++i) {
-        if (strcmp(name, option.names[i]) == 0) {
-            *out = option.values[i];
-            return 1;
-        }
+    if (!PyUnicode_Check(given)) {
+        PyErr_Format(PyExc_ValueError, "plan[%s]: no such choice: %R", option.key, given);
+        return -1;
     }
-    PyErr_Format(PyExc_ValueError, "plan[%s]: no such choice: %R", option.key, given);
-    return -1;
+    const char *name = PyUnicode_AsUTF8(given);
+    return name != nullptr && choose(option, name, out) == 0 ? 1 : -1;
 }
 
 template <typename Value> const char *name_of(const Option<Value> &option, Value value)
@@ -228,9 +238,7 @@ PyObject *probe_rows_at(PyObject *, PyObject *args)
                           &live, &states, &width, &above)) {
         return nullptr;
     }
-    Ref name = Ref::steal(PyUnicode_FromString(rows));
-    Ref given = Ref::steal(Py_BuildValue("{sO}", "rows", name.get()));
-    if (!name || !given || read_option(given.get(), kRows, &plan.rows) < 0) {
+    if (choose(kRows, rows, &plan.rows) < 0) {
         return nullptr;
     }
     return PyBool_FromLong(plan.rows_at(depth, entries, live, states, width, above));
@@ -245,9 +253,7 @@ PyObject *probe_run_depth(PyObject *, PyObject *args)
     if (!PyArg_ParseTuple(args, "sni:run_depth", &runs, &parts, &points)) {
         return nullptr;
     }
-    Ref name = Ref::steal(PyUnicode_FromString(runs));
-    Ref given = Ref::steal(Py_BuildValue("{sO}", "runs", name.get()));
-    if (!name || !given || read_option(given.get(), kRuns, &plan.runs) < 0) {
+    if (choose(kRuns, runs, &plan.runs) < 0) {
         return nullptr;
     }
     Py_ssize_t depth = plan.run_depth(parts, points);
