@@ -10,6 +10,8 @@
 static_assert(sizeof(void *) == 8 && SIZEOF_VOID_P == sizeof(void *), "64-bit pointers");
 static_assert(sizeof(size_t) == 8 && SIZEOF_SIZE_T == sizeof(size_t), "64-bit size_t");
 static_assert(sizeof(Py_ssize_t) == 8 && sizeof(Py_hash_t) == 8, "64-bit sizes and hashes");
+static_assert(PY_SSIZE_T_MAX == (Py_ssize_t)(((size_t)-1) >> 1) &&
+                  PY_SSIZE_T_MIN == -PY_SSIZE_T_MAX - 1, "the limits of Py_ssize_t");
 static_assert(sizeof(long) == 4 && SIZEOF_LONG == sizeof(long), "LLP64: long is 32-bit");
 static_assert(sizeof(int) == 4 && SIZEOF_INT == sizeof(int), "int");
 static_assert(sizeof(short) == 2 && SIZEOF_SHORT == sizeof(short), "short");

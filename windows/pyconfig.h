@@ -66,6 +66,11 @@
 
 typedef long long Py_ssize_t;
 #define HAVE_PY_SSIZE_T 1
+/* From 3.11 pyport.h leaves PY_SSIZE_T_MAX to whoever defines Py_ssize_t
+   (HAVE_PY_SSIZE_T); 3.10 defines it there itself. */
+#if PY_MINOR_VERSION >= 11
+#define PY_SSIZE_T_MAX LLONG_MAX
+#endif
 #define HAVE_UINTPTR_T 1
 #define HAVE_INTPTR_T 1
 #define PY_LONG_LONG long long
