@@ -1,6 +1,8 @@
 """The fuzzer's seeds and findings (tests/fuzz_corpus), each run once through tools/fuzz.py's checks
 against the build under test; and those checks catching a module that answers wrong."""
+import codecs
 import json
+import locale
 import os
 import sys
 
@@ -43,7 +45,8 @@ class WrongProbe:
 
 class WrongProd:
     """Methods with Prod's parameters that answer wrong: Filter loses its last match, get_shots
-    hands gazu its self, load_json reads the file as Latin-1."""
+    hands gazu its self, load_json reads the file in an encoding other than the locale's (Latin-1
+    where the locale's is UTF-8, as on Linux; UTF-8 where it is a code page, as on Windows)."""
 
     def Filter(self, string, substr):
         return fuzz.model(string, substr)[:-1]
@@ -52,7 +55,8 @@ class WrongProd:
         return [self]
 
     def load_json(self, json_file):
-        with open(json_file, encoding="latin-1") as f:
+        utf8 = codecs.lookup(locale.getpreferredencoding(False)).name == "utf-8"
+        with open(json_file, encoding="latin-1" if utf8 else "utf-8") as f:
             return json.load(f)
 
 
