@@ -39,9 +39,15 @@ private:
 
     void insert(const Table &table, uint64_t packed, Py_ssize_t length);
     uint64_t mixed(uint64_t packed, Py_ssize_t length) const;
-    template <typename Char>
-    bool holds(const Table &table, uint64_t packed, Py_ssize_t length, const Char *window) const;
+    bool holds(const Table &table, uint64_t packed, Py_ssize_t length) const;
     bool in_table(const Table &table, uint64_t key, uint64_t packed) const;
+    // Whether the filter has the bit of a window's key: false for most
+    // windows that match no part.
+    bool in_filter(uint64_t key) const
+    {
+        uint64_t bit = key >> filter_shift_;
+        return (filter_[static_cast<Py_ssize_t>(bit >> 6)] >> (bit & 63)) & 1;
+    }
     template <typename Char> bool scan(const Char *data, Py_ssize_t length) const;
 
     const PartList *parts_ = nullptr;
@@ -53,6 +59,18 @@ private:
     // match no part are told apart here, in less memory than the slots.
     Buffer<uint64_t> filter_;
     int filter_shift_ = 0;
+    // One bit for each pair of code points below 256 that some part starts
+    // with (any pair after a part of one code point): in one-byte text,
+    // most windows that match no part start with a pair that has no bit.
+    static constexpr Py_ssize_t kPairWords = (256 * 256) / 64;
+    Buffer<uint64_t> pairs_;
+    // Whether the pair in the lowest two bytes of `bytes` (the first
+    // lowest) has its bit.
+    bool starts_part(uint64_t bytes) const
+    {
+        uint32_t pair = static_cast<uint32_t>(bytes & 0xFFFF);
+        return (pairs_[pair >> 6] >> (pair & 63)) & 1;
+    }
 };
 
 } // namespace tessavor::matcher

@@ -28,6 +28,20 @@ def test_crafted_shapes_agree_with_the_general_path(Prod, shape, seed):
     check(Prod, items, parts)
 
 
+@pytest.mark.parametrize("length", [1, 2, 5, 8, 9])
+def test_a_part_at_every_place_of_a_long_item(Prod, length):
+    """One part at each place of a one-byte item of 27 code points, the rest of the item of letters
+    no part starts with: whatever the place, it is found, and so the windows read a step at a time
+    miss none of theirs. Items that end with all of the part but its last code point (of four
+    lengths, one for each place in a step) match neither it nor the part that ends in U+0000 there
+    instead: no window reads past the item."""
+    part = "xyzwvutsr"[:length]
+    decoys = [letter * length for letter in "jklmno"] + [part[:-1] + "\x00"]
+    items = ["a" * at + part + "b" * (27 - length - at) for at in range(28 - length)]
+    ends = ["a" * 13 + part[:-1] + "b" * 14] + ["a" * (24 + extra - length) + part[:-1] for extra in range(4)]
+    assert check(Prod, items + ends, [part] + decoys) == items
+
+
 def test_crafted_lists_at_size(Prod):
     """The shapes at the sizes that stalled window hashing: thousands of parts of one packed number
     against long wide items; parts of Thue-Morse blocks past eight code points; ten thousand parts of
