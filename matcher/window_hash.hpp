@@ -64,9 +64,9 @@ private:
     // most windows that match no part start with a pair that has no bit.
     static constexpr Py_ssize_t kPairWords = (256 * 256) / 64;
     Buffer<uint64_t> pairs_;
-    // Whether the pair in the lowest two bytes of `bytes` (the first
-    // lowest) has its bit.
-    bool starts_part(uint64_t bytes) const
+    // The bit of the pair in the lowest two bytes of `bytes` (the first
+    // lowest): 1 when some part starts with it, else 0.
+    uint64_t starts_part(uint64_t bytes) const
     {
         uint32_t pair = static_cast<uint32_t>(bytes & 0xFFFF);
         return (pairs_[pair >> 6] >> (pair & 63)) & 1;
