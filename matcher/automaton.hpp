@@ -87,11 +87,13 @@ inline int32_t Automaton::child_classes(const State &state) const
 inline int32_t find_child(const State *states, int32_t state, int32_t cls)
 {
     const State &parent = states[state];
-    assert(!parent.has_row() && cls > 0);
+    // Only finished states are stepped from, and a finished state has a
+    // row or else a summary.
+    assert(!parent.has_row() && parent.has_summary() && cls > 0);
     if (parent.has_one_child_summary()) {
         return parent.one_child_class() == cls ? parent.first_child : 0;
     }
-    if (parent.has_summary() && !parent.may_have_child(cls)) {
+    if (!parent.may_have_child(cls)) {
         return 0; // no child's class has cls's bit
     }
     int32_t first = parent.first_child, count = parent.children();

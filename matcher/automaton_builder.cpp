@@ -66,16 +66,16 @@ void Automaton::Builder::list_parts()
     start_[parts_.count] = static_cast<int32_t>(at);
 }
 
-int Automaton::Builder::run()
+bool Automaton::Builder::run()
 {
     if (!allocate_for_parts() || a_.classes_.prepare(parts_, text_.get()) < 0) {
-        return -1;
+        return false;
     }
     list_parts();
     // Row offsets stay below kRun, where entries keep their kind.
     plan_.row_budget = std::min(plan_.row_budget, kRun - Py_ssize_t(width()));
     if (!allocate_for_classes()) {
-        return -1;
+        return false;
     }
     list_bytes();
     run_depth_ = plan_.run_depth(parts_.count, width() - 1);
@@ -83,16 +83,16 @@ int Automaton::Builder::run()
     // The root's row comes first: a scan starts at offset 0. Where not even
     // one row fits the bound, nothing is set aside, and fill_row() gives the
     // root offset 0 all the same.
-    if (reserve_rows(0, 1) < 0) {
-        return -1;
+    if (!reserve_rows(0, 1)) {
+        return false;
     }
     int32_t first_at_depth = 0;
     for (Py_ssize_t depth = 0; live_ > 0 || going_on_ > 0; ++depth) {
         open_depth(depth, states_ - first_at_depth + going_on_);
         finished_ = first_at_depth;
         first_at_depth = states_;
-        if (follow_rides() < 0) {
-            return -1;
+        if (!follow_rides()) {
+            return false;
         }
         Py_ssize_t begin = 0, fetched = 0;
         while (begin < live_) {
@@ -106,8 +106,8 @@ int Automaton::Builder::run()
             for (; fetched < std::min(end + kFetchParts, live_); ++fetched) {
                 TESSAVOR_PREFETCH(text_.get() + start_[order_[fetched]] + depth);
             }
-            if (group(begin, end, depth) < 0) {
-                return -1;
+            if (!group(begin, end, depth)) {
+                return false;
             }
             begin = end;
         }
@@ -116,7 +116,7 @@ int Automaton::Builder::run()
     finish_rows();
     a_.facts_.states = states_ + (parts_.total + 1 - top_);
     a_.facts_.row_entries = rows_used_;
-    return 0;
+    return true;
 }
 
 // Whether the `at_depth` states at `depth` get rows, as the plan says.
@@ -128,14 +128,15 @@ void Automaton::Builder::open_depth(Py_ssize_t depth, Py_ssize_t at_depth)
 }
 
 // Moves the parts of the group at [begin, end) of order_ on from their
-// state, and makes its links and row. Returns 0, or -1 with MemoryError set.
-int Automaton::Builder::group(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth)
+// state, and makes its links and row. Returns false with MemoryError set
+// when memory runs out.
+bool Automaton::Builder::group(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth)
 {
     int32_t state = at_[order_[begin]];
     int32_t stretch = shared_stretch(begin, end, depth);
     if (stretch > 1) {
-        if (start_ride(state, begin, end, depth, stretch) < 0) {
-            return -1;
+        if (!start_ride(state, begin, end, depth, stretch)) {
+            return false;
         }
     } else {
         make_children(state, begin, end, depth);
@@ -222,9 +223,9 @@ void Automaton::Builder::make_children(int32_t state, Py_ssize_t begin, Py_ssize
     }
 }
 
-// Links a state's children and fills its row. Returns 0, or -1 with
-// MemoryError set.
-int Automaton::Builder::finish_state(int32_t state)
+// Links a state's children and fills its row. Returns false with
+// MemoryError set when memory runs out.
+bool Automaton::Builder::finish_state(int32_t state)
 {
     link_children(state);
     return fill_row(state);
@@ -253,8 +254,8 @@ void Automaton::Builder::link_children(int32_t state)
 
 // A full row, while rows are open: the failure link's row (made before, as
 // the link is shallower), with the state's own children over it. Returns
-// 0, or -1 with MemoryError set.
-int Automaton::Builder::fill_row(int32_t state)
+// false with MemoryError set when memory runs out.
+bool Automaton::Builder::fill_row(int32_t state)
 {
     State &filled = a_.states_[state];
     if (!rows_open_) {
@@ -262,12 +263,12 @@ int Automaton::Builder::fill_row(int32_t state)
         // classes are instead, so that finding a child mostly reads no
         // other record.
         filled.row = a_.child_classes(filled);
-        return 0;
+        return true;
     }
     Py_ssize_t width = this->width();
     if (!filled.has_row()) {
-        if (make_room(width) < 0) {
-            return -1;
+        if (!make_room(width)) {
+            return false;
         }
         filled.row = static_cast<int32_t>(rows_used_);
         rows_used_ += width;
@@ -286,22 +287,22 @@ int Automaton::Builder::fill_row(int32_t state)
         const State &made = a_.states_[child];
         row[made.edge_class()] = entry::pending(child, made.accepts());
     }
-    return 0;
+    return true;
 }
 
 // Sets rows aside for the `count` states of a chain from `first`, one after
 // another, so that a scan along the chain reads them in order. They are
 // filled at their depths, or given up if rows close before; the chain's
 // states after them get rows at their depths while rows are open. Returns
-// 0, or -1 with MemoryError set.
-int Automaton::Builder::reserve_rows(int32_t first, int32_t count)
+// false with MemoryError set when memory runs out.
+bool Automaton::Builder::reserve_rows(int32_t first, int32_t count)
 {
     Py_ssize_t entries = static_cast<Py_ssize_t>(count) * width();
     if (!rows_open_ || rows_used_ + entries > plan_.row_budget) {
-        return 0;
+        return true;
     }
-    if (make_room(entries) < 0) {
-        return -1;
+    if (!make_room(entries)) {
+        return false;
     }
     // Zeroed, for finish_rows() to read whether they are filled or not.
     memset(a_.rows_.get() + rows_used_, 0, sizeof(int32_t) * entries);
@@ -309,22 +310,23 @@ int Automaton::Builder::reserve_rows(int32_t first, int32_t count)
         a_.states_[first + k].row = static_cast<int32_t>(rows_used_);
         rows_used_ += width();
     }
-    return 0;
+    return true;
 }
 
-// Grows rows_ to hold `entries` more. Returns 0, or -1 with MemoryError set.
-int Automaton::Builder::make_room(Py_ssize_t entries)
+// Grows rows_ to hold `entries` more. Returns false with MemoryError set
+// when memory runs out.
+bool Automaton::Builder::make_room(Py_ssize_t entries)
 {
     if (rows_used_ + entries <= row_capacity_) {
-        return 0;
+        return true;
     }
     Py_ssize_t grown =
         std::max(rows_used_ + entries, std::min(row_capacity_ * 2, plan_.row_budget));
     if (!a_.rows_.resize(grown)) {
-        return -1;
+        return false;
     }
     row_capacity_ = grown;
-    return 0;
+    return true;
 }
 
 // Lists the parts that go on (their state does not accept) for the next
@@ -387,7 +389,7 @@ void Automaton::Builder::finish_rows()
 
 int Automaton::build(const PartList &parts, const Plan &plan)
 {
-    return Builder(*this, parts, plan).run();
+    return Builder(*this, parts, plan).run() ? 0 : -1;
 }
 
 } // namespace tessavor::matcher

@@ -24,7 +24,7 @@ namespace tessavor::matcher {
 class Automaton::Builder {
 public:
     Builder(Automaton &automaton, const PartList &parts, const Plan &plan);
-    int run();
+    bool run();
 
 private:
     // A group riding a chain: the state it has reached, the chain's first
@@ -46,25 +46,25 @@ private:
     void list_bytes();
     void list_parts();
     void open_depth(Py_ssize_t depth, Py_ssize_t at_depth);
-    int group(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth);
+    bool group(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth);
     int32_t shared_stretch(Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth);
     void make_children(int32_t state, Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth);
-    int finish_state(int32_t state);
-    int make_room(Py_ssize_t entries);
-    int reserve_rows(int32_t first, int32_t count);
+    bool finish_state(int32_t state);
+    bool make_room(Py_ssize_t entries);
+    bool reserve_rows(int32_t first, int32_t count);
     void link_children(int32_t state);
-    int fill_row(int32_t state);
+    bool fill_row(int32_t state);
     void regroup(int32_t first_new);
     void finish_rows();
 
     // automaton_chains.cpp: chains, and the rides along them.
-    int start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth,
-                   int32_t length);
+    bool start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t end, Py_ssize_t depth,
+                    int32_t length);
     void set_runs(State *chain, int32_t length, Py_ssize_t depth) const;
     void end_runs(const Ride &ride);
     void fetch_ahead(const Ride &ahead) const;
-    int follow_rides();
-    int link_ahead(Ride *const *lanes, int count);
+    bool follow_rides();
+    bool link_ahead(Ride *const *lanes, int count);
 
     int32_t width() const { return a_.classes_.width(); } // entries a row
     int32_t length_of(int32_t part) const { return start_[part + 1] - start_[part]; }

@@ -18,10 +18,10 @@ constexpr int kLanes = 4;
 
 // Makes the `length` states of the stretch the group shares below `state`
 // a chain, each the one child of the one before, and sets the group riding
-// it. The parts leave order_ (their state is past top_). Returns 0, or -1
-// with MemoryError set.
-int Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t end,
-                                   Py_ssize_t depth, int32_t length)
+// it. The parts leave order_ (their state is past top_). Returns false
+// with MemoryError set when memory runs out.
+bool Automaton::Builder::start_ride(int32_t state, Py_ssize_t begin, Py_ssize_t end,
+                                    Py_ssize_t depth, int32_t length)
 {
     assert(length >= 2 && top_ - length >= states_);
     int32_t first = order_[begin];
@@ -105,9 +105,9 @@ void Automaton::Builder::fetch_ahead(const Ride &ahead) const
 // Moves every ride on by one state. The rides whose next state is not
 // linked yet link it first, kLanes at a time (link_ahead()). A ride that
 // reaches its chain's last state ends: its parts go on as a group at the
-// next depth unless that state accepts. Returns 0, or -1 with MemoryError
-// set.
-int Automaton::Builder::follow_rides()
+// next depth unless that state accepts. Returns false with MemoryError set
+// when memory runs out.
+bool Automaton::Builder::follow_rides()
 {
     const State *states = a_.states_.get();
     Ride *lanes[kLanes];
@@ -126,14 +126,14 @@ int Automaton::Builder::follow_rides()
         }
         lanes[busy++] = &ride;
         if (busy == kLanes) {
-            if (link_ahead(lanes, busy) < 0) {
-                return -1;
+            if (!link_ahead(lanes, busy)) {
+                return false;
             }
             busy = 0;
         }
     }
-    if (busy > 0 && link_ahead(lanes, busy) < 0) {
-        return -1;
+    if (busy > 0 && !link_ahead(lanes, busy)) {
+        return false;
     }
     Py_ssize_t kept = 0;
     for (Py_ssize_t k = 0; k < going_on_; ++k) {
@@ -153,7 +153,7 @@ int Automaton::Builder::follow_rides()
         }
     }
     going_on_ = kept;
-    return 0;
+    return true;
 }
 
 // Finishes each ride's state, linking the next, and, once rows are closed,
@@ -163,9 +163,9 @@ int Automaton::Builder::follow_rides()
 // time after they have left the cache. Stops before the chain's last state
 // (its children are made when the ride ends) and at a state that accepts.
 // The rides' steps are interleaved: those of one chain wait each for the
-// records the last one read, those of different chains do not. Returns 0,
-// or -1 with MemoryError set.
-int Automaton::Builder::link_ahead(Ride *const *lanes, int count)
+// records the last one read, those of different chains do not. Returns
+// false with MemoryError set when memory runs out.
+bool Automaton::Builder::link_ahead(Ride *const *lanes, int count)
 {
     assert(count >= 1 && count <= kLanes);
     const State *states = a_.states_.get();
@@ -181,8 +181,8 @@ int Automaton::Builder::link_ahead(Ride *const *lanes, int count)
                 continue;
             }
             Ride &ride = *lanes[i];
-            if (finish_state(at[i]) < 0) {
-                return -1;
+            if (!finish_state(at[i])) {
+                return false;
             }
             int32_t state = ++at[i];
             bool stops = states[state].accepts();
@@ -196,7 +196,7 @@ int Automaton::Builder::link_ahead(Ride *const *lanes, int count)
             }
         }
     }
-    return 0;
+    return true;
 }
 
 } // namespace tessavor::matcher
