@@ -38,6 +38,12 @@ public:
     void matches_two(const Py_UCS1 *a, Py_ssize_t a_length, const Py_UCS1 *b, Py_ssize_t b_length,
                      bool found[2]) const;
     const Facts &facts() const { return facts_; }
+#ifdef TESSAVOR_MATCHER_TALLY
+    // The test build's tally of the code points its scans went along runs
+    // rather than stepping: whether a plan's runs are taken, which no
+    // answer shows.
+    Py_ssize_t along_points() const { return along_points_; }
+#endif
 
 private:
     class Builder;
@@ -61,6 +67,9 @@ private:
     Buffer<int32_t> run_;
     Buffer<Py_UCS1> byte_;
     Facts facts_;
+#ifdef TESSAVOR_MATCHER_TALLY
+    mutable Py_ssize_t along_points_ = 0;
+#endif
 };
 
 // Inline: the build and the scan both step, each in a file of its own.

@@ -46,6 +46,9 @@ int32_t Automaton::along(int32_t entry, const Py_UCS1 *data, Py_ssize_t &i, Py_s
     while (same < most && text[same] == run[same]) {
         ++same;
     }
+#ifdef TESSAVOR_MATCHER_TALLY
+    along_points_ += same;
+#endif
     state += static_cast<int32_t>(same);
     i += same;
     return states_[state].accepts() ? kMatchEntry : entry::sparse(state, false);

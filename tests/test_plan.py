@@ -169,3 +169,17 @@ def test_the_process_key_is_odd_and_drawn_from_the_hash_secret():
         assert first == again and first % 2 == 1
         keys.setdefault(seed, set()).add(first)
     assert len(keys["1"]) == 1 and keys["0"] != keys["1"]
+
+
+def test_scans_go_along_runs_as_the_plan_says():
+    # One-byte items that hold a part of forty code points (or all of it but its last) go along
+    # its runs, under the runs the plan makes and only then; wide items step through the same
+    # states, and so do items under a plan without runs.
+    part = "ab" * 20
+    items = ["x" + part + "y", "ab" * 19 + "a", "z" * 30, "ab" * 30] * 2
+    for runs in ("early", "auto"):
+        assert probe.along(items, [part, "qq"], {"way": "automaton", "runs": runs}) > len(part)
+    assert probe.along(items, [part, "qq"], {"way": "automaton", "runs": "none"}) == 0
+    wide = [item + "\u0100" for item in items]
+    assert probe.along(wide, [part, "qq"], {"way": "automaton", "runs": "early"}) == 0
+    assert probe.filter(wide, [part, "qq"], {"runs": "early"}) == [wide[0], wide[3], wide[4], wide[7]]

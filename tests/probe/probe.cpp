@@ -141,14 +141,11 @@ int build(Ways &matcher, PyObject *parts, Py_ssize_t text_length, PyObject *plan
     return 0;
 }
 
-PyObject *probe_filter(PyObject *, PyObject *args, PyObject *kwargs)
+// The items that hold some part, by `matcher` built for `parts` under
+// `plan`: each item alone and two side by side, as Filter takes them (the
+// two must agree).
+PyObject *filtered(Ways &matcher, PyObject *items, PyObject *parts, PyObject *plan)
 {
-    static const char *keywords[] = {"items", "parts", "plan", nullptr};
-    PyObject *items, *parts, *plan = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O|O:filter", const_cast<char **>(keywords),
-                                     &PyList_Type, &items, &parts, &plan)) {
-        return nullptr;
-    }
     Py_ssize_t count = PyList_GET_SIZE(items), text = 0;
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject *item = PyList_GET_ITEM(items, i);
@@ -158,7 +155,6 @@ PyObject *probe_filter(PyObject *, PyObject *args, PyObject *kwargs)
         }
         text += PyUnicode_GET_LENGTH(item);
     }
-    Ways matcher;
     if (build(matcher, parts, text, plan) < 0) {
         return nullptr;
     }
@@ -166,8 +162,6 @@ PyObject *probe_filter(PyObject *, PyObject *args, PyObject *kwargs)
     if (!kept) {
         return nullptr;
     }
-    // Each item alone and two side by side, as Filter takes them: the two
-    // must agree.
     for (Py_ssize_t i = 0; i < count; i += 2) {
         PyObject *a = PyList_GET_ITEM(items, i);
         PyObject *b = i + 1 < count ? PyList_GET_ITEM(items, i + 1) : a;
@@ -184,6 +178,40 @@ PyObject *probe_filter(PyObject *, PyObject *args, PyObject *kwargs)
         }
     }
     return kept.release();
+}
+
+bool parse_scan_args(PyObject *args, PyObject *kwargs, const char *format, PyObject **items,
+                     PyObject **parts, PyObject **plan)
+{
+    static const char *keywords[] = {"items", "parts", "plan", nullptr};
+    *plan = Py_None;
+    return PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char **>(keywords),
+                                       &PyList_Type, items, parts, plan);
+}
+
+PyObject *probe_filter(PyObject *, PyObject *args, PyObject *kwargs)
+{
+    PyObject *items, *parts, *plan;
+    if (!parse_scan_args(args, kwargs, "O!O|O:filter", &items, &parts, &plan)) {
+        return nullptr;
+    }
+    Ways matcher;
+    return filtered(matcher, items, parts, plan);
+}
+
+PyObject *probe_along(PyObject *, PyObject *args, PyObject *kwargs)
+{
+    PyObject *items, *parts, *plan;
+    if (!parse_scan_args(args, kwargs, "O!O|O:along", &items, &parts, &plan)) {
+        return nullptr;
+    }
+    Ways matcher;
+    Ref kept = Ref::steal(filtered(matcher, items, parts, plan));
+    if (!kept) {
+        return nullptr;
+    }
+    bool automaton = matcher.plan().way == Way::kAutomaton;
+    return PyLong_FromSsize_t(automaton ? matcher.automaton().along_points() : 0);
 }
 
 const char *way_name(Way way)
@@ -277,6 +305,9 @@ PyMethodDef probe_methods[] = {
     {"filter", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(probe_filter)),
      METH_VARARGS | METH_KEYWORDS,
      "filter(items, parts, plan=None): the items that hold some part"},
+    {"along", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(probe_along)),
+     METH_VARARGS | METH_KEYWORDS,
+     "along(items, parts, plan=None): how many code points filter()'s scans went along runs"},
     {"plan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(probe_plan)),
      METH_VARARGS | METH_KEYWORDS, "plan(parts, text_length, plan=None): the plan and its build"},
     {"rows_at", probe_rows_at, METH_VARARGS,
