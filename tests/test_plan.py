@@ -4,11 +4,12 @@ choices themselves, at the points where a rule's bound decides them."""
 import os
 import random
 import string
+import tracemalloc
 
 import pytest
 
 from conftest import run_python
-from matcher_support import probe
+from matcher_support import PLANS, probe
 
 pytestmark = pytest.mark.skipif(probe is None, reason="the matcher probe is built with the test build only")
 
@@ -72,6 +73,21 @@ def test_the_row_budget_is_12_bytes_a_code_point_and_8_mib():
         assert probe.plan(parts, 0, {"way": "automaton"})["row_budget"] == (12 * total + (8 << 20)) // 4  # 4-byte entries
 
 
+def test_rows_take_the_memory_they_fill_not_their_budget():
+    # Fifty parts of ten letters fill about 500 rows of 27 entries: some 60 KiB, where the budget
+    # is 8 MiB and more. The build's peak stays near what it fills, under every automaton plan.
+    parts = random_parts(5, 50, 10, LETTERS)
+    items = random_parts(6, 100, 30, LETTERS)
+    for plan in PLANS[1:]:
+        tracemalloc.start()
+        try:
+            probe.filter(items, parts, plan)
+            peak = tracemalloc.get_traced_memory()[1]
+        finally:
+            tracemalloc.stop()
+        assert peak < 1 << 20, (plan, peak)
+
+
 def test_rows_forced():
     parts = random_parts(3, 20000, 12, LETTERS)
     root = probe.plan(parts, 0, {"rows": "root"})
@@ -81,6 +97,18 @@ def test_rows_forced():
     # Every depth of a small list, and of one long part.
     assert probe.plan(random_parts(3, 20, 12, LETTERS), 0, {"rows": "all"})["row_depths"] == 12
     assert probe.plan(["ab" * 20], 0, {"rows": "all"})["row_depths"] == 40
+
+
+@pytest.mark.parametrize("parts, states", [
+    (["ab" * 20], 41),  # one chain: the root and a state for each code point
+    (["abc", "abd"], 5),  # the beginning they share is one path
+    (["abc", "abd", "x"], 6),
+    # A state where a part ends has no children: a scan that reaches it has matched.
+    (["abc", "abd", "x", "ab"], 4),
+])
+def test_the_trie_has_a_state_for_each_beginning_of_a_part(parts, states):
+    for plan in PLANS[1:]:
+        assert probe.plan(parts, 0, plan)["states"] == states, plan
 
 
 @pytest.mark.parametrize("parts, runs, run_states", [
