@@ -48,6 +48,9 @@ def test_a_forced_way_that_cannot_serve_is_refused():
             probe.filter(["x"], parts, {"way": "windows"})
     with pytest.raises(TypeError, match="exact str"):
         probe.filter(["x"], ["ab", b"cd"], {"way": "automaton"})
+    for shape in ({"ab": 1}, "ab", iter(["ab"])):
+        with pytest.raises(TypeError, match="exact list, tuple, set or frozenset"):
+            probe.filter(["x"] * 8, shape)
     with pytest.raises(ValueError, match="no such choice"):
         probe.plan(["ab"], 0, {"rows": "most"})
     with pytest.raises(ValueError, match="unknown keys"):
