@@ -68,11 +68,12 @@ Ref module_global(PyObject *name, DictRead &memo)
     return builtin;
 }
 
-Ref gazu_function(GazuChain &chain)
+namespace {
+
+// The callee of `chain`, read through every dictionary again (and
+// remembered where it can be).
+Ref read_gazu_function(GazuChain &chain)
 {
-    if (PyObject *callee = remembered_callee(chain)) {
-        return Ref::borrow(callee);
-    }
     Ref owner = module_global(names.gazu, gazu_read);
     if (owner && chain.submodule != nullptr) {
         owner = attribute(owner.get(), names.*chain.submodule, chain.submodule_read);
@@ -83,10 +84,21 @@ Ref gazu_function(GazuChain &chain)
     return attribute(owner.get(), names.*chain.function, chain.function_read);
 }
 
+} // namespace
+
+Ref gazu_function(GazuChain &chain)
+{
+    if (PyObject *callee = remembered_callee(chain)) {
+        return Ref::borrow(callee);
+    }
+    return read_gazu_function(chain);
+}
+
 Ref call_gazu_afresh(GazuChain &chain, PyObject *const *args, size_t nargs, const char *funcname,
                      int line)
 {
-    Ref callee = gazu_function(chain);
+    // call_gazu() found nothing remembered.
+    Ref callee = read_gazu_function(chain);
     Ref result = callee ? call_positional(callee.get(), args, nargs) : Ref();
     if (!result) {
         add_traceback(funcname, line);
